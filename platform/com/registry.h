@@ -1,0 +1,86 @@
+#pragma once
+// The class registry and create_instance.
+//
+// Classes come from two sources:
+//  - in-process registrations (a factory function per class identifier), for tests;
+//  - in-process server libraries, named by registration entries. An entry is a
+//    file "<class identifier>.class" (for example
+//    "{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}.class") holding one line
+//    "library=<absolute path>". Entries are read from the directory named by
+//    the environment variable MONVIA_CLASS_REGISTRY when it is set, otherwise
+//    from $XDG_CONFIG_HOME/monvia/classes (~/.config/monvia/classes when
+//    XDG_CONFIG_HOME is unset).
+//
+// A library is loaded only from the absolute path registered for it, never
+// from the working directory or a search path. It must export
+//   extern "C" HRESULT MonviaCreateInstance(const Guid* clsid, const Guid* iid, void** object);
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "com/com_ptr.h"
+#include "com/types.h"
+
+namespace monvia::com {
+
+using Factory = std::function<HRESULT(const Guid& iid, void** object)>;
+using CreateInstanceFn = HRESULT (*)(const Guid* clsid, const Guid* iid, void** object);
+inline constexpr const char* kCreateInstanceSymbol = "MonviaCreateInstance";
+
+class ClassRegistry {
+public:
+    // The registry the programs use, reading entries from the documented location.
+    static ClassRegistry& process();
+
+    // Default entry directory (environment variable or the user's config dir).
+    static std::filesystem::path default_entry_directory();
+
+    ClassRegistry() = default;
+    explicit ClassRegistry(std::filesystem::path entry_directory);
+    ~ClassRegistry();
+    ClassRegistry(const ClassRegistry&) = delete;
+    ClassRegistry& operator=(const ClassRegistry&) = delete;
+
+    void register_factory(const Guid& clsid, Factory factory);
+    void unregister(const Guid& clsid);
+    // Registers a library directly, as an entry file would.
+    void register_library(const Guid& clsid, std::filesystem::path library);
+
+    // Writes an entry file into the directory (creating it); the path must be absolute.
+    static void write_entry(const std::filesystem::path& directory, const Guid& clsid,
+                            const std::filesystem::path& library);
+
+    // Creates an instance and returns the interface asked for, with one
+    // reference owned by the caller. Throws Failure on every failure:
+    // REGDB_E_CLASSNOTREG, CO_E_BADPATH, E_MOD_NOT_FOUND, CO_E_ERRORINDLL,
+    // CLASS_E_CLASSNOTAVAILABLE, E_NOINTERFACE, or the server's own code.
+    void* create_instance(const Guid& clsid, const Guid& iid);
+
+    template <class I>
+    ComPtr<I> create(const Guid& clsid, const Guid& iid) {
+        return ComPtr<I>::attach(static_cast<I*>(create_instance(clsid, iid)));
+    }
+
+private:
+    struct Library;
+    std::optional<std::filesystem::path> library_for(const Guid& clsid) const;
+    Library& load(const std::filesystem::path& path);
+
+    std::filesystem::path entry_directory_;
+    std::map<Guid, Factory> factories_;
+    std::map<Guid, std::filesystem::path> libraries_;
+    // Loaded libraries stay loaded for the registry's lifetime: objects they
+    // made may still be alive.
+    std::map<std::filesystem::path, std::unique_ptr<Library>> loaded_;
+    mutable std::mutex mutex_;
+};
+
+// Throws the Failure for a failing status, asking the object (when given) for
+// its own description through IErrorSource; well-known codes fall back to the
+// layer's text. Does nothing for a succeeding status.
+void check(HRESULT h, IUnknown* object = nullptr);
+
+}  // namespace monvia::com

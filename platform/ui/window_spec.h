@@ -1,0 +1,69 @@
+#pragma once
+// Windows are declared as data: the window's own properties and a table of
+// its controls, in creation order. Positions and sizes are in twips
+// (15 twips make one pixel at 96 dpi).
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace monvia::ui {
+
+inline constexpr int kTwipsPerPixel = 15;
+inline constexpr int twips_to_pixels(int twips) { return twips / kTwipsPerPixel; }
+
+enum class ControlKind { Button, TextBox, Label, CheckBox, OptionButton, Frame, Timer };
+
+// Control flags.
+enum ControlFlags : unsigned {
+    kNone = 0,
+    kMultiLine = 1u << 0,  // text box: several lines
+    kReadOnly = 1u << 1,   // text box: selectable and copyable, not editable
+    kChecked = 1u << 2,    // check box ticked / option button selected at start
+    kDisabled = 1u << 3,   // starts disabled (timer: starts disabled too)
+};
+
+struct ControlSpec {
+    std::string name;
+    ControlKind kind = ControlKind::Label;
+    std::string text;   // caption or start text (UTF-8)
+    int left = 0;       // twips, from the container's top-left corner
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    int tab_index = -1;     // -1: not in the tab order (timer, socket)
+    std::string container;  // empty: the window itself; else the name of a frame
+    unsigned flags = kNone;
+    int interval_ms = 0;    // timers only
+};
+
+struct FontSpec {
+    std::string family = "Times New Roman";
+    int point_size = 12;
+    int weight = 400;
+    bool italic = false;
+    bool underline = false;
+    bool strike_out = false;
+    int charset = 0;
+};
+
+struct WindowSpec {
+    std::string name;
+    std::string caption;
+    int client_width = 0;   // twips
+    int client_height = 0;  // twips
+    std::optional<uint32_t> back_color;  // 0x00BBGGRR; unset: the platform's own
+    std::optional<FontSpec> font;        // unset: the platform's own
+    std::string initial_focus;           // control that has the focus at start
+    std::vector<ControlSpec> controls;   // in creation order
+};
+
+// Looks a control up in a spec; nullptr when absent.
+inline const ControlSpec* find_control(const WindowSpec& w, const std::string& name) {
+    for (const auto& c : w.controls)
+        if (c.name == name) return &c;
+    return nullptr;
+}
+
+}  // namespace monvia::ui
