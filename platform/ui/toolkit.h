@@ -24,6 +24,9 @@ public:
     // Text of a text box, caption of the others (UTF-8).
     virtual std::string text() const = 0;
     virtual void set_text(const std::string& text) = 0;
+    // Adds to the end of the text. Backends override it so that a text box
+    // that grows piece by piece (a transcript) is not copied for every piece.
+    virtual void append_text(const std::string& more) { set_text(text() + more); }
 
     // Check box: 0 unticked, 1 ticked. Option button: -1 selected, 0 not.
     // Selecting an option button deselects the others of its container.
