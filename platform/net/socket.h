@@ -32,6 +32,16 @@ inline constexpr int32_t kErrHostNotFound = 11001;
 inline constexpr int32_t kErrAddressNotAvailable = 10049;
 inline constexpr int32_t kErrNotConnected = 10057;
 inline constexpr int32_t kErrInvalidArgument = 10014;  // and friends; see socket.cpp
+inline constexpr int32_t kErrNoBufferSpace = 10055;
+inline constexpr int32_t kErrNetworkUnreachable = 10051;
+inline constexpr int32_t kErrConnectionAborted = 10053;
+// Failures of the socket calls themselves (thrown as monvia::Failure).
+inline constexpr int32_t kErrBadState = 40006;          // send_data while not connected
+inline constexpr int32_t kErrInvalidOperation = 40020;  // connect while not closed
+
+// The description that goes with an error number, in the wording the
+// socket's users know; "Unknown socket error <n>" for a number it does not know.
+std::string describe_error(int32_t number);
 
 class Socket {
 public:
