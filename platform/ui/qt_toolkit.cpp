@@ -1,0 +1,502 @@
+#include "ui/qt_toolkit.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPalette>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
+#include <algorithm>
+#include <limits>
+#include <set>
+#include <stdexcept>
+#include <utility>
+
+#include "runtime/failure.h"
+
+namespace monvia::ui {
+
+namespace {
+
+QString qstr(const std::string& s) { return QString::fromStdString(s); }
+
+QFont to_qfont(const FontSpec& spec) {
+    QFont font(qstr(spec.family));
+    if (spec.point_size > 0) font.setPointSize(spec.point_size);
+    // Weight 0 means "no preference", which is the regular weight.
+    const int weight = spec.weight <= 0 ? 400 : std::clamp(spec.weight, 1, 1000);
+    font.setWeight(static_cast<QFont::Weight>(weight));
+    font.setItalic(spec.italic);
+    font.setUnderline(spec.underline);
+    font.setStrikeOut(spec.strike_out);
+    return font;
+}
+
+// What the user typed into a multi-line box, with its line breaks as CR LF,
+// the line break of a multi-line text box.
+std::string with_crlf(const QString& plain) {
+    QString text = plain;
+    text.replace(QChar(u'\n'), QStringLiteral("\r\n"));
+    return text.toStdString();
+}
+
+// The message box. Ctrl+C copies the text, so that an outcome can be pasted
+// into a bug report; Qt does that only on some platforms, so it is done here.
+class ReportBox final : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->matches(QKeySequence::Copy)) {
+            if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setText(text());
+            event->accept();
+            return;
+        }
+        QMessageBox::keyPressEvent(event);
+    }
+};
+
+void validate(const WindowSpec& spec) {
+    std::set<std::string> seen;
+    for (const auto& c : spec.controls) {
+        if (!c.container.empty()) {
+            const ControlSpec* frame = nullptr;
+            for (const auto& earlier : spec.controls) {
+                if (&earlier == &c) break;
+                if (earlier.name == c.container) frame = &earlier;
+            }
+            if (!frame || frame->kind != ControlKind::Frame)
+                throw std::invalid_argument("window " + spec.name + ": control " + c.name +
+                                            " is placed in " + c.container +
+                                            ", which is not a frame listed before it");
+        }
+        if (!seen.insert(c.name).second)
+            throw std::invalid_argument("window " + spec.name + ": two controls are named " + c.name);
+    }
+    if (!spec.initial_focus.empty() && !seen.count(spec.initial_focus))
+        throw std::invalid_argument("window " + spec.name + ": the initial focus " + spec.initial_focus +
+                                    " is not one of its controls");
+}
+
+}  // namespace
+
+// ---- QtControl -------------------------------------------------------------
+
+QtControl::QtControl(QtWindow& window, const ControlSpec& spec, QWidget* parent)
+    : window_(window),
+      spec_(spec),
+      exact_text_(spec.text),
+      enabled_(!(spec.flags & kDisabled)),
+      interval_(spec.interval_ms) {
+    const QString text = qstr(spec_.text);
+    const bool checked = spec_.flags & kChecked;
+    switch (spec_.kind) {
+        case ControlKind::Button: {
+            auto b = std::make_unique<QPushButton>(text, parent);
+            // Neither the default (Enter) nor the cancel (Escape) button.
+            b->setAutoDefault(false);
+            b->setDefault(false);
+            button_ = b.get();
+            widget_ = std::move(b);
+            break;
+        }
+        case ControlKind::CheckBox: {
+            auto b = std::make_unique<QCheckBox>(text, parent);
+            b->setChecked(checked);
+            button_ = b.get();
+            widget_ = std::move(b);
+            break;
+        }
+        case ControlKind::OptionButton: {
+            // Qt makes the radio buttons of one parent widget one exclusive
+            // group, which is the group of one container here.
+            auto b = std::make_unique<QRadioButton>(text, parent);
+            b->setChecked(checked);
+            button_ = b.get();
+            widget_ = std::move(b);
+            break;
+        }
+        case ControlKind::TextBox:
+            if (spec_.flags & kMultiLine) {
+                auto t = std::make_unique<QPlainTextEdit>(parent);
+                t->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+                t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+                t->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+                // Tab goes on to the next control, as in every other text box.
+                t->setTabChangesFocus(true);
+                if (spec_.flags & kReadOnly) {
+                    t->setReadOnly(true);
+                    t->setUndoRedoEnabled(false);
+                    t->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+                }
+                t->setPlainText(text);
+                exact_revision_ = t->document()->revision();
+                plain_ = t.get();
+                widget_ = std::move(t);
+            } else {
+                auto t = std::make_unique<QLineEdit>(text, parent);
+                // No length limit: Qt's default of 32767 characters would cut texts.
+                t->setMaxLength(std::numeric_limits<int>::max());
+                t->setReadOnly(spec_.flags & kReadOnly);
+                line_ = t.get();
+                widget_ = std::move(t);
+            }
+            widget_->setFocusPolicy(Qt::StrongFocus);
+            break;
+        case ControlKind::Label: {
+            auto l = std::make_unique<QLabel>(parent);
+            l->setTextFormat(Qt::PlainText);
+            l->setText(text);
+            l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            l->setWordWrap(true);
+            // The window's colour shows through behind the text.
+            l->setAutoFillBackground(false);
+            label_ = l.get();
+            widget_ = std::move(l);
+            break;
+        }
+        case ControlKind::Frame: {
+            auto g = std::make_unique<QGroupBox>(text, parent);
+            g->setFlat(false);
+            widget_ = std::move(g);
+            break;
+        }
+        case ControlKind::Timer:
+            timer_ = std::make_unique<QTimer>();
+            timer_->setTimerType(Qt::PreciseTimer);
+            timer_->setSingleShot(false);
+            QObject::connect(timer_.get(), &QTimer::timeout, timer_.get(), [this] { ticked(); });
+            break;
+    }
+    if (widget_) {
+        widget_->setObjectName(qstr(spec_.name));
+        widget_->setGeometry(twips_to_pixels(spec_.left), twips_to_pixels(spec_.top), twips_to_pixels(spec_.width),
+                             twips_to_pixels(spec_.height));
+        if (!enabled_) widget_->setEnabled(false);
+    }
+    // clicked() comes from the user only (mouse, Space, arrow keys in a
+    // group), never from setChecked().
+    if (button_) QObject::connect(button_, &QAbstractButton::clicked, button_, [this] { clicked(); });
+    rearm();
+}
+
+QtControl::~QtControl() {
+    if (timer_) timer_->stop();
+}
+
+std::string QtControl::text() const {
+    if (line_) {
+        const QString shown = line_->text();
+        return shown == qstr(exact_text_) ? exact_text_ : shown.toStdString();
+    }
+    if (plain_)
+        return plain_->document()->revision() == exact_revision_ ? exact_text_ : with_crlf(plain_->toPlainText());
+    return exact_text_;
+}
+
+void QtControl::set_text(const std::string& text) {
+    const QString q = qstr(text);
+    if (line_) {
+        line_->setText(q);
+    } else if (plain_) {
+        plain_->setPlainText(q);
+        exact_revision_ = plain_->document()->revision();
+    } else if (button_) {
+        button_->setText(q);
+    } else if (label_) {
+        label_->setText(q);
+    } else if (auto* frame = qobject_cast<QGroupBox*>(widget_.get())) {
+        frame->setTitle(q);
+    }
+    exact_text_ = text;
+}
+
+void QtControl::append_text(const std::string& more) {
+    // A transcript grows by appending at the end of its document rather than
+    // by replacing the whole text for every piece. A CR already at the end
+    // followed by an LF in the new piece would be one line break in the whole
+    // text but two when appended, so that case takes the whole-text path.
+    const bool joins_line_break = !exact_text_.empty() && exact_text_.back() == '\r' && !more.empty() &&
+                                  more.front() == '\n';
+    if (plain_ && plain_->document()->revision() == exact_revision_ && !joins_line_break) {
+        QTextCursor cursor(plain_->document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(qstr(more));
+        exact_text_ += more;
+        exact_revision_ = plain_->document()->revision();
+        return;
+    }
+    set_text(text() + more);
+}
+
+int QtControl::value() const {
+    switch (spec_.kind) {
+        case ControlKind::CheckBox:
+            switch (static_cast<QCheckBox*>(button_)->checkState()) {
+                case Qt::Unchecked: return 0;
+                case Qt::PartiallyChecked: return 2;
+                case Qt::Checked: return 1;
+            }
+            return 0;
+        case ControlKind::OptionButton: return button_->isChecked() ? -1 : 0;
+        default: return 0;
+    }
+}
+
+void QtControl::set_value(int value) {
+    if (spec_.kind == ControlKind::CheckBox) {
+        // 0 unticked, 2 greyed (neither), anything else ticked.
+        auto* box = static_cast<QCheckBox*>(button_);
+        box->setTristate(value == 2);
+        box->setCheckState(value == 0 ? Qt::Unchecked : value == 2 ? Qt::PartiallyChecked : Qt::Checked);
+    } else if (spec_.kind == ControlKind::OptionButton) {
+        if (value != 0) {
+            button_->setChecked(true);  // Qt deselects the others of the group
+        } else if (button_->isChecked()) {
+            // Qt refuses to clear the selected button of an exclusive group;
+            // the program may, leaving the group with none selected.
+            button_->setAutoExclusive(false);
+            button_->setChecked(false);
+            button_->setAutoExclusive(true);
+        }
+    }
+}
+
+void QtControl::set_enabled(bool enabled) {
+    enabled_ = enabled;
+    // Qt keeps the widget's own flag apart from its parents': the children of
+    // a disabled frame are disabled in effect and come back as they were.
+    if (widget_) widget_->setEnabled(enabled);
+    rearm();
+}
+
+void QtControl::set_interval(int ms) {
+    interval_ = ms;
+    rearm();
+}
+
+void QtControl::rearm() {
+    if (!timer_) return;
+    if (enabled_ && interval_ > 0 && !window_.closed())
+        timer_->start(interval_);  // also restarts a running count
+    else
+        timer_->stop();
+}
+
+void QtControl::clicked() {
+    if (QtToolkit* tk = window_.toolkit()) tk->deliver(click_);
+}
+
+void QtControl::ticked() {
+    if (QtToolkit* tk = window_.toolkit()) tk->deliver(tick_);
+}
+
+// ---- QtWindow --------------------------------------------------------------
+
+class QtWindow::Surface final : public QWidget {
+public:
+    explicit Surface(QtWindow& owner) : owner_(owner) {}
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        // The unload handler runs before the window goes away; the close is never refused.
+        owner_.closed_by_user();
+        event->accept();
+    }
+
+private:
+    QtWindow& owner_;
+};
+
+QtWindow::QtWindow(QtToolkit& toolkit, const WindowSpec& spec) : toolkit_(&toolkit), spec_(spec) {
+    validate(spec_);
+    widget_ = std::make_unique<Surface>(*this);
+    widget_->setObjectName(qstr(spec_.name));
+    widget_->setWindowTitle(qstr(spec_.caption));
+    // A top-level widget's size is its client area, without the frame.
+    widget_->resize(twips_to_pixels(spec_.client_width), twips_to_pixels(spec_.client_height));
+    // A value with its top byte set names a system colour; the platform's own is kept then.
+    if (spec_.back_color && (*spec_.back_color >> 24) == 0) {
+        QPalette palette = widget_->palette();
+        palette.setColor(QPalette::Window, QColor::fromRgb(bgr_to_rgb(*spec_.back_color)));
+        widget_->setPalette(palette);
+        widget_->setAutoFillBackground(true);
+    }
+    // Set on the window, the font is inherited by every control.
+    if (spec_.font) widget_->setFont(to_qfont(*spec_.font));
+
+    controls_.reserve(spec_.controls.size());
+    for (const auto& c : spec_.controls) {
+        QWidget* parent = c.container.empty() ? widget_.get() : control(c.container).widget();
+        controls_.push_back(std::make_unique<QtControl>(*this, c, parent));
+    }
+
+    // Tab order by tab index. Labels and frames are in the chain but take no
+    // focus; Qt lets only the selected option button of a group take the Tab
+    // focus, so a group is one stop.
+    std::vector<QtControl*> order;
+    for (auto& c : controls_)
+        if (c->widget() && c->spec().tab_index >= 0) order.push_back(c.get());
+    std::stable_sort(order.begin(), order.end(),
+                     [](const QtControl* a, const QtControl* b) { return a->spec().tab_index < b->spec().tab_index; });
+    for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1]->widget(), order[i]->widget());
+
+    toolkit.window_opened(this);
+}
+
+QtWindow::~QtWindow() {
+    // Last created first: every frame comes before its contents in the table,
+    // so a frame's children are gone before the frame.
+    while (!controls_.empty()) controls_.pop_back();
+    widget_.reset();
+    if (toolkit_) toolkit_->window_destroyed(this);
+}
+
+QtControl& QtWindow::control(std::string_view name) {
+    for (auto& c : controls_)
+        if (c->name() == name) return *c;
+    throw std::out_of_range("window " + spec_.name + " has no control " + std::string(name));
+}
+
+void QtWindow::show() {
+    if (closed_) return;
+    widget_->show();
+    if (!spec_.initial_focus.empty())
+        if (QWidget* w = control(spec_.initial_focus).widget()) w->setFocus(Qt::OtherFocusReason);
+    widget_->raise();
+    widget_->activateWindow();
+}
+
+void QtWindow::closed_by_user() {
+    if (closed_) return;
+    if (toolkit_) toolkit_->deliver(unload_, /*even_after_end=*/true);
+    closed_ = true;
+    for (auto& c : controls_) c->rearm();  // a closed window's timers stop
+    if (toolkit_) toolkit_->window_closed(this);
+}
+
+// ---- QtToolkit -------------------------------------------------------------
+
+QtToolkit::QtToolkit(QApplication& app) : app_(app), app_quit_on_last_window_closed_(app.quitOnLastWindowClosed()) {
+    // Program end is decided here (end_program, or the last of the toolkit's
+    // windows closed), not by Qt counting its windows.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+QtToolkit::~QtToolkit() {
+    for (QtWindow* w : windows_) w->toolkit_ = nullptr;
+    QApplication::setQuitOnLastWindowClosed(app_quit_on_last_window_closed_);
+}
+
+std::unique_ptr<Window> QtToolkit::create_window(const WindowSpec& spec) {
+    return std::make_unique<QtWindow>(*this, spec);
+}
+
+void QtToolkit::message_box(const std::string& title, const std::string& text) {
+    QWidget* parent = nullptr;
+    for (auto it = windows_.rbegin(); it != windows_.rend(); ++it)
+        if (!(*it)->closed()) {
+            parent = (*it)->widget();
+            break;
+        }
+    auto box = std::make_unique<ReportBox>(parent);
+    box->setIcon(QMessageBox::NoIcon);
+    box->setWindowTitle(qstr(title));
+    // The text is shown as it stands: a component's error text is not markup.
+    box->setTextFormat(Qt::PlainText);
+    box->setText(qstr(text));
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setDefaultButton(QMessageBox::Ok);
+    box->setEscapeButton(QMessageBox::Ok);
+    box->setWindowModality(Qt::ApplicationModal);
+
+    QPointer<QMessageBox> alive(box.get());
+    boxes_.push_back(box.get());
+    box->exec();
+    boxes_.erase(std::find(boxes_.begin(), boxes_.end(), box.get()));
+    // Should its parent window have been destroyed while it was open, Qt
+    // destroyed the box with it.
+    if (!alive) static_cast<void>(box.release());
+}
+
+void QtToolkit::process_events() {
+    if (ended_) throw ProgramEnded(exit_code_);
+    // Handles what is pending once; when nothing is, sleeps in the event
+    // dispatcher until something arrives.
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    rethrow_held();
+    if (ended_) throw ProgramEnded(exit_code_);
+}
+
+int QtToolkit::run() {
+    if (run_loop_) throw std::logic_error("QtToolkit::run: the event loop is already running");
+    rethrow_held();
+    if (ended_) return exit_code_;
+    QEventLoop loop;
+    run_loop_ = &loop;
+    loop.exec();
+    run_loop_ = nullptr;
+    rethrow_held();
+    return exit_code_;
+}
+
+void QtToolkit::end_program(int exit_code) {
+    if (ended_) return;
+    ended_ = true;
+    exit_code_ = exit_code;
+    // Every wait unwinds: open boxes close, run() returns, and a
+    // process_events() asleep in the dispatcher wakes up and throws.
+    for (auto it = boxes_.rbegin(); it != boxes_.rend(); ++it) (*it)->reject();
+    if (run_loop_) run_loop_->exit(exit_code);
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) dispatcher->wakeUp();
+}
+
+std::string QtToolkit::decimal_separator() const { return QLocale::system().decimalPoint().toStdString(); }
+
+void QtToolkit::deliver(const std::function<void()>& handler, bool even_after_end) {
+    if (!handler || (ended_ && !even_after_end)) return;
+    // A copy: the handler may replace itself while it runs.
+    const std::function<void()> run_handler = handler;
+    try {
+        run_handler();
+    } catch (const ProgramEnded&) {
+        // The program is over; the wait it came out of has unwound.
+    } catch (...) {
+        if (!held_) held_ = std::current_exception();
+        if (run_loop_) run_loop_->exit(exit_code_);
+    }
+}
+
+void QtToolkit::rethrow_held() {
+    if (!held_) return;
+    std::exception_ptr e = std::exchange(held_, nullptr);
+    std::rethrow_exception(e);
+}
+
+void QtToolkit::window_opened(QtWindow* w) { windows_.push_back(w); }
+
+void QtToolkit::window_closed(QtWindow*) {
+    const bool any_open = std::any_of(windows_.begin(), windows_.end(), [](QtWindow* x) { return !x->closed(); });
+    if (!any_open) end_program(0);
+}
+
+void QtToolkit::window_destroyed(QtWindow* w) {
+    windows_.erase(std::remove(windows_.begin(), windows_.end(), w), windows_.end());
+}
+
+}  // namespace monvia::ui
