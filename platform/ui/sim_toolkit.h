@@ -18,9 +18,16 @@
 
 namespace monvia::ui {
 
-class SimDeadlock : public std::logic_error {
+// Deliberately not a std::exception: the handler guard turns every
+// std::exception into the unhandled-failure report, and a deadlocked test must
+// fail loudly instead of being reported as an ordinary program failure.
+class SimDeadlock {
 public:
-    using std::logic_error::logic_error;
+    explicit SimDeadlock(std::string what) : what_(std::move(what)) {}
+    const std::string& what() const { return what_; }
+
+private:
+    std::string what_;
 };
 
 // Virtual clock and event queue. Events due at the same time run in the
@@ -122,6 +129,7 @@ public:
     const std::string& focus() const { return spec_.initial_focus; }
 
 private:
+    friend class SimControl;
     SimToolkit& toolkit_;
     WindowSpec spec_;
     std::vector<std::unique_ptr<SimControl>> controls_;
