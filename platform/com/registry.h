@@ -38,7 +38,11 @@ public:
     // Default entry directory (environment variable or the user's config dir).
     static std::filesystem::path default_entry_directory();
 
-    ClassRegistry() = default;
+    // The directory entries are read from; empty when the registry reads none.
+    const std::filesystem::path& entry_directory() const { return entry_directory_; }
+
+    // Defined out of line: the loaded-library type is complete only there.
+    ClassRegistry();
     explicit ClassRegistry(std::filesystem::path entry_directory);
     ~ClassRegistry();
     ClassRegistry(const ClassRegistry&) = delete;
@@ -75,6 +79,8 @@ private:
     // Loaded libraries stay loaded for the registry's lifetime: objects they
     // made may still be alive.
     std::map<std::filesystem::path, std::unique_ptr<Library>> loaded_;
+    // The process registry never unloads: objects may outlive it during exit.
+    bool unload_on_destruction_ = true;
     mutable std::mutex mutex_;
 };
 

@@ -1,0 +1,18 @@
+// A server that must never be loaded: the tests place it in the working
+// directory and register it by a relative name, which the registry refuses.
+// Should it be loaded anyway, its initialiser leaves a mark in the environment.
+
+#include <cstdlib>
+
+#include "com/types.h"
+
+namespace {
+__attribute__((constructor)) void mark_loaded() { setenv("MONVIA_CWD_TRAP_LOADED", "1", 1); }
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) monvia::com::HRESULT MonviaCreateInstance(const monvia::com::Guid*,
+                                                                                            const monvia::com::Guid*,
+                                                                                            void** object) {
+    if (object) *object = nullptr;
+    return monvia::com::E_FAIL;
+}
