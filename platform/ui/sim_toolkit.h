@@ -71,6 +71,7 @@ public:
     ControlKind kind() const override { return spec_.kind; }
     std::string text() const override { return text_; }
     void set_text(const std::string& text) override { text_ = text; }
+    void append_text(const std::string& more) override { text_ += more; }
     int value() const override { return value_; }
     void set_value(int value) override;
     bool enabled() const override { return enabled_; }
