@@ -1,0 +1,17 @@
+// VeluntTest: the client window on the Qt toolkit with a Qt socket.
+
+#include <QApplication>
+#include <memory>
+
+#include "client/test_window.h"
+#include "net/qt_socket.h"
+#include "ui/qt_toolkit.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    monvia::ui::QtToolkit toolkit(app);
+    // Destroyed before the toolkit: Form_Terminate closes the socket.
+    monvia::client::Test test(toolkit, std::make_unique<monvia::net::QtSocket>());
+    test.show();
+    return toolkit.run();
+}
