@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the tools need (only those missing), then
+# configures and builds with the given CMake preset (default: "default").
+# Run as root on Debian 12.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+preset="${1:-default}"
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-liberation fontconfig
+  xvfb xauth x11-utils xdotool imagemagick time procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: these Debian packages are missing and installing them needs root: ${missing[*]}" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" -j "$(nproc)"
