@@ -5,9 +5,11 @@
 
 #include "com/registry.h"
 #include "frm_test.h"
+#include "ui/display_check.h"
 #include "ui/qt_toolkit.h"
 
 int main(int argc, char** argv) {
+    if (!monvia::ui::display_available("Testing")) return 2;
     QApplication app(argc, argv);
     monvia::ui::QtToolkit toolkit(app);
     int code = 0;
