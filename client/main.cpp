@@ -5,9 +5,11 @@
 
 #include "client/test_window.h"
 #include "net/qt_socket.h"
+#include "ui/display_check.h"
 #include "ui/qt_toolkit.h"
 
 int main(int argc, char** argv) {
+    if (!monvia::ui::display_available("VeluntTest")) return 2;
     QApplication app(argc, argv);
     monvia::ui::QtToolkit toolkit(app);
     // Destroyed before the toolkit: Form_Terminate closes the socket.
