@@ -1,0 +1,437 @@
+// The CashDevice class as an in-process server: a thin component object over
+// the simulated machine, with the scenario's fault injection in front of
+// every member.
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "cash_machine.h"
+#include "com/bstr.h"
+#include "com/types.h"
+#include "panel/cash_device_contract.h"
+#include "scenario.h"
+
+using namespace monvia::com;
+using monvia::panel::CLSID_CashDevice;
+using monvia::panel::IID_ICashDevice;
+using monvia::panel::ICashDevice;
+
+namespace monvia::cashsim {
+namespace {
+
+constexpr const char* kScenarioVariable = "MONVIA_CASHDEVICE_SCENARIO";
+
+VARIANT_BOOL boolean(bool b) { return b ? VARIANT_TRUE : VARIANT_FALSE; }
+
+// Replaces a layer string held by the caller: the new one is made first, so
+// a failed allocation leaves the caller's string as it was.
+void replace(BSTR* slot, const std::string& utf8) {
+    BSTR fresh = alloc_utf8(utf8);
+    free_string(*slot);
+    *slot = fresh;
+}
+
+bool leaves_outputs(const Effect* e) { return e && e->leave_outputs; }
+
+class CashDeviceObject final : public ICashDevice, public IErrorSource {
+public:
+    CashDeviceObject() {
+        const char* file = std::getenv(kScenarioVariable);
+        if (!file || !*file) return;
+        try {
+            scenario_ = Scenario::load(file);
+        } catch (const ScenarioError& e) {
+            // The instance is still made, so that the program using it can
+            // show the problem: Connect answers False with this text.
+            scenario_problem_ = e.what();
+            std::fprintf(stderr, "cash device simulator: %s\n", e.what());
+        }
+    }
+
+    // IUnknown
+    HRESULT QueryInterface(const Guid& iid, void** object) override {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_ICashDevice)
+            *object = static_cast<ICashDevice*>(this);
+        else if (iid == IID_IErrorSource)
+            *object = static_cast<IErrorSource*>(this);
+        else
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    uint32_t AddRef() override { return ++refs_; }
+    uint32_t Release() override {
+        const uint32_t left = --refs_;
+        if (left == 0) std::unique_ptr<CashDeviceObject> last(this);
+        return left;
+    }
+
+    // IDispatch: members are called through the interface only.
+    HRESULT GetTypeInfoCount(uint32_t* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(uint32_t, uint32_t, void** info) override {
+        if (info) *info = nullptr;
+        return late_bound();
+    }
+    HRESULT GetIDsOfNames(const Guid&, char16_t**, uint32_t, uint32_t, int32_t*) override { return late_bound(); }
+    HRESULT Invoke(int32_t, const Guid&, uint32_t, uint16_t, void*, void*, void*, uint32_t*) override {
+        return late_bound();
+    }
+
+    // ICashDevice
+    HRESULT get_LastErrorCode(int16_t* code) override {
+        return run(kGetLastErrorCode, [&](const Effect* e) {
+            if (!code) return null_pointer(kGetLastErrorCode);
+            if (!leaves_outputs(e)) *code = machine_.last_error_code();
+            return S_OK;
+        });
+    }
+    HRESULT put_LastErrorCode(int16_t) override {
+        return run(kPutLastErrorCode, [&](const Effect*) {
+            return refuse(E_NOTIMPL, "LastErrorCode is read-only: it tells the machine's last failure");
+        });
+    }
+    HRESULT get_LastErrorText(BSTR* text) override {
+        return run(kGetLastErrorText, [&](const Effect* e) {
+            if (!text) return null_pointer(kGetLastErrorText);
+            if (!leaves_outputs(e)) replace(text, machine_.last_error_text());
+            return S_OK;
+        });
+    }
+    HRESULT put_LastErrorText(BSTR) override {
+        return run(kPutLastErrorText, [&](const Effect*) {
+            return refuse(E_NOTIMPL, "LastErrorText is read-only: it tells the machine's last failure");
+        });
+    }
+    HRESULT get_ColorA(uint32_t* colour) override {
+        return run(kGetColorA, [&](const Effect* e) {
+            if (!colour) return null_pointer(kGetColorA);
+            if (!leaves_outputs(e)) *colour = machine_.colour_a();
+            return S_OK;
+        });
+    }
+    HRESULT put_ColorA(uint32_t colour) override {
+        return run(kPutColorA, [&](const Effect*) {
+            machine_.set_colour_a(colour);
+            return S_OK;
+        });
+    }
+    HRESULT get_ColorB(int32_t* value) override {
+        return run(kGetColorB, [&](const Effect* e) {
+            if (!value) return null_pointer(kGetColorB);
+            if (!leaves_outputs(e)) *value = machine_.colour_b();
+            return S_OK;
+        });
+    }
+    HRESULT put_ColorB(int32_t value) override {
+        return run(kPutColorB, [&](const Effect*) {
+            machine_.set_colour_b(value);
+            return S_OK;
+        });
+    }
+    HRESULT get_Host(BSTR* host) override {
+        return run(kGetHost, [&](const Effect* e) {
+            if (!host) return null_pointer(kGetHost);
+            if (!leaves_outputs(e)) replace(host, machine_.host());
+            return S_OK;
+        });
+    }
+    HRESULT put_Host(BSTR host) override {
+        return run(kPutHost, [&](const Effect*) {
+            machine_.set_host(to_utf8(host));
+            return S_OK;
+        });
+    }
+    HRESULT Connect(VARIANT_BOOL* result) override {
+        return run(kConnect, [&](const Effect* e) {
+            if (!result) return null_pointer(kConnect);
+            Outcome o;
+            if (scenario_problem_) {
+                machine_.disconnect();
+                o = machine_.fail(static_cast<int16_t>(ErrorCode::ScenarioInvalid), *scenario_problem_);
+            } else if (auto s = scripted(e)) {
+                o = *s;
+            } else {
+                o = machine_.connect();
+            }
+            *result = boolean(o.ok);
+            return S_OK;
+        });
+    }
+    HRESULT Disconnect() override {
+        return run(kDisconnect, [&](const Effect*) {
+            machine_.disconnect();
+            return S_OK;
+        });
+    }
+    HRESULT Change(int32_t* inserted, int32_t* paid, VARIANT_BOOL* result) override {
+        return run(kChange, [&](const Effect* e) {
+            if (!inserted || !paid || !result) return null_pointer(kChange);
+            ChangeResult r;
+            if (auto s = scripted(e))
+                r.outcome = *s;
+            else
+                r = machine_.change();
+            if (!leaves_outputs(e)) {
+                *inserted = r.inserted;
+                *paid = r.paid;
+            }
+            *result = boolean(r.outcome.ok);
+            return S_OK;
+        });
+    }
+    HRESULT AddChange(int32_t* added, VARIANT_BOOL* result) override {
+        return run(kAddChange, [&](const Effect* e) {
+            if (!added || !result) return null_pointer(kAddChange);
+            AddChangeResult r;
+            if (auto s = scripted(e))
+                r.outcome = *s;
+            else
+                r = machine_.add_change();
+            if (!leaves_outputs(e)) *added = r.added;
+            *result = boolean(r.outcome.ok);
+            return S_OK;
+        });
+    }
+    HRESULT Pay(int32_t amount, int32_t* paid, VARIANT_BOOL* result) override {
+        return run(kPay, [&](const Effect* e) {
+            if (!paid || !result) return null_pointer(kPay);
+            PayResult r;
+            if (auto s = scripted(e))
+                r.outcome = *s;
+            else
+                r = machine_.pay(amount);
+            if (!leaves_outputs(e)) *paid = r.paid;
+            *result = boolean(r.outcome.ok);
+            return S_OK;
+        });
+    }
+    HRESULT Charge(int32_t amount, int32_t* inserted, int32_t* returned, VARIANT_BOOL* result) override {
+        return run(kCharge, [&](const Effect* e) {
+            if (!inserted || !returned || !result) return null_pointer(kCharge);
+            ChargeResult r;
+            if (auto s = scripted(e))
+                r.outcome = *s;
+            else
+                r = machine_.charge(amount);
+            if (!leaves_outputs(e)) {
+                *inserted = r.inserted;
+                *returned = r.returned;
+            }
+            *result = boolean(r.outcome.ok);
+            return S_OK;
+        });
+    }
+    HRESULT CashBoxControl(int32_t mode, int32_t* coins_cb_value, int32_t* notes_cb_value, int32_t* change_value,
+                           VARIANT_BOOL* result) override {
+        return run(kCashBoxControl, [&](const Effect* e) {
+            if (!coins_cb_value || !notes_cb_value || !change_value || !result) return null_pointer(kCashBoxControl);
+            CashBoxResult r;
+            r.change_value = *change_value;
+            if (auto s = scripted(e))
+                r.outcome = *s;
+            else
+                r = machine_.cash_box_control(mode, *change_value);
+            if (!leaves_outputs(e)) {
+                *coins_cb_value = r.coins_value;
+                *notes_cb_value = r.notes_value;
+                *change_value = r.change_value;
+            }
+            *result = boolean(r.outcome.ok);
+            return S_OK;
+        });
+    }
+    HRESULT Configuration(VARIANT_BOOL* result) override {
+        return run(kConfiguration, [&](const Effect* e) {
+            if (!result) return null_pointer(kConfiguration);
+            Outcome o;
+            if (auto s = scripted(e))
+                o = *s;
+            else
+                o = machine_.configure();
+            *result = boolean(o.ok);
+            return S_OK;
+        });
+    }
+    HRESULT GetAmounts(BSTR* denoms, BSTR* quantities, int32_t* value, VARIANT_BOOL* result) override {
+        return run(kGetAmounts, [&](const Effect* e) {
+            if (!denoms || !quantities || !value || !result) return null_pointer(kGetAmounts);
+            AmountsResult r;
+            if (auto s = scripted(e))
+                r.outcome = *s;
+            else
+                r = machine_.amounts();
+            if (!leaves_outputs(e)) {
+                replace(denoms, r.denoms);
+                replace(quantities, r.quantities);
+                *value = r.value;
+            }
+            *result = boolean(r.outcome.ok);
+            return S_OK;
+        });
+    }
+    HRESULT EmptyCashBox(int32_t which, int32_t* value, VARIANT_BOOL* result) override {
+        return run(kEmptyCashBox, [&](const Effect* e) {
+            if (!value || !result) return null_pointer(kEmptyCashBox);
+            EmptyResult r;
+            if (auto s = scripted(e))
+                r.outcome = *s;
+            else
+                r = machine_.empty_cash_box(which);
+            if (!leaves_outputs(e)) *value = r.value;
+            *result = boolean(r.outcome.ok);
+            return S_OK;
+        });
+    }
+    HRESULT GetLevels(int32_t kind, BSTR* denoms, BSTR* levels, VARIANT_BOOL* result) override {
+        return run(kGetLevels, [&](const Effect* e) {
+            if (!denoms || !levels || !result) return null_pointer(kGetLevels);
+            ListResult r;
+            if (auto s = scripted(e))
+                r.outcome = *s;
+            else
+                r = machine_.levels(kind);
+            if (!leaves_outputs(e)) {
+                replace(denoms, r.denoms);
+                replace(levels, r.values);
+            }
+            *result = boolean(r.outcome.ok);
+            return S_OK;
+        });
+    }
+    HRESULT HandleError(int32_t code, BSTR text, VARIANT_BOOL* flag, VARIANT_BOOL* result) override {
+        return run(kHandleError, [&](const Effect* e) {
+            if (!flag || !result) return null_pointer(kHandleError);
+            HandleResult r;
+            if (auto s = scripted(e))
+                r.outcome = *s;
+            else
+                r = machine_.handle_error(code, to_utf8(text));
+            if (!leaves_outputs(e)) *flag = boolean(r.cleared);
+            *result = boolean(r.outcome.ok);
+            return S_OK;
+        });
+    }
+    HRESULT get_Connected(VARIANT_BOOL* connected) override {
+        return run(kGetConnected, [&](const Effect* e) {
+            if (!connected) return null_pointer(kGetConnected);
+            if (!leaves_outputs(e)) *connected = boolean(machine_.connected());
+            return S_OK;
+        });
+    }
+    HRESULT PaySpecific(int32_t amount, int32_t* paid, VARIANT_BOOL* result) override {
+        return run(kPaySpecific, [&](const Effect* e) {
+            if (!paid || !result) return null_pointer(kPaySpecific);
+            PayResult r;
+            if (auto s = scripted(e))
+                r.outcome = *s;
+            else
+                r = machine_.pay_specific(amount);
+            if (!leaves_outputs(e)) *paid = r.paid;
+            *result = boolean(r.outcome.ok);
+            return S_OK;
+        });
+    }
+
+    // IErrorSource: the description of the last failing status, once.
+    HRESULT TakeErrorDescription(char16_t** description) override {
+        if (!description) return E_POINTER;
+        *description = nullptr;
+        std::lock_guard lock(mutex_);
+        if (description_.empty()) return S_FALSE;
+        BSTR s = monvia::com::alloc_string(utf8_to_utf16(description_));
+        if (!s) return E_OUTOFMEMORY;
+        *description = s;
+        description_.clear();
+        return S_OK;
+    }
+
+    ~CashDeviceObject() = default;
+
+private:
+    // Every member runs here: the call is counted, the scenario's delay and
+    // interface failure come first, and nothing thrown leaves the object.
+    template <class Body>
+    HRESULT run(int slot, Body&& body) {
+        std::lock_guard lock(mutex_);
+        description_.clear();
+        try {
+            const Effect* e = scenario_.effect_for(slot, ++calls_[slot]);
+            if (e && e->delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(e->delay_ms));
+            if (e && e->hresult) {
+                description_ = e->description;
+                return *e->hresult;
+            }
+            return body(e);
+        } catch (const std::bad_alloc&) {
+            description_.clear();
+            return E_OUTOFMEMORY;
+        } catch (const std::exception& x) {
+            description_ = std::string(member_name(slot)) + ": " + x.what();
+            return E_UNEXPECTED;
+        }
+    }
+
+    // A scripted False: recorded as the machine's last failure.
+    std::optional<Outcome> scripted(const Effect* e) {
+        if (!e || !e->returns_false) return std::nullopt;
+        return machine_.fail(e->code, e->text);
+    }
+
+    HRESULT null_pointer(int slot) {
+        description_ = std::string(member_name(slot)) + ": an output pointer is null";
+        return E_POINTER;
+    }
+    HRESULT refuse(HRESULT h, std::string text) {
+        description_ = std::move(text);
+        return h;
+    }
+    HRESULT late_bound() {
+        std::lock_guard lock(mutex_);
+        description_ = "CashDevice is called through its interface; late binding is not supported";
+        return E_NOTIMPL;
+    }
+
+    std::atomic<uint32_t> refs_{1};
+    std::mutex mutex_;
+    CashMachine machine_;
+    Scenario scenario_;
+    std::optional<std::string> scenario_problem_;
+    uint32_t calls_[kMemberCount + 1] = {};
+    std::string description_;
+};
+
+}  // namespace
+}  // namespace monvia::cashsim
+
+extern "C" __attribute__((visibility("default"))) HRESULT MonviaCreateInstance(const Guid* clsid, const Guid* iid,
+                                                                               void** object) {
+    if (!clsid || !iid || !object) return E_POINTER;
+    *object = nullptr;
+    if (*clsid != CLSID_CashDevice) return CLASS_E_CLASSNOTAVAILABLE;
+    try {
+        auto device = std::make_unique<monvia::cashsim::CashDeviceObject>();
+        // The new object holds one reference; QueryInterface adds the
+        // caller's and dropping ours leaves exactly one (or none on refusal).
+        const HRESULT h = device->QueryInterface(*iid, object);
+        device.release()->Release();
+        return h;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
