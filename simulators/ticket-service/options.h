@@ -1,0 +1,41 @@
+#pragma once
+// The ticket service's command line.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace monvia::ticket_service {
+
+struct Options {
+    std::string host = "127.0.0.1";
+    int port = 16501;             // 0: any free port (the one taken is printed)
+    int split_ms = -1;            // >= 0: reply in two pieces, this pause between them
+    int delay_ms = 0;             // pause before the reply
+    bool keep = false;            // keep the connection open after replying
+    bool silent = false;          // accept and read, never reply
+    bool reset = false;           // reset the connection instead of replying
+    std::optional<std::string> reply;        // fixed reply instead of the ticket book's
+    bool crlf = false;            // end every reply with CR LF
+    std::optional<std::string> unsolicited;  // sent right after accepting
+    int unsolicited_every_ms = 0;  // > 0: and again at this interval
+    int flood = 0;                // extra pieces after the reply
+    int gap_ms = 30;              // quiet time that ends a request without line break
+    std::string log_path;         // every byte received, escaped
+    bool backlog_full = false;    // listen, never accept, queue kept full
+    bool quiet = false;           // nothing on standard output but the listening line
+};
+
+struct ParsedOptions {
+    std::optional<Options> options;  // set when the command line is good
+    bool help = false;               // --help was asked for
+    std::string error;               // why the command line was refused
+};
+
+ParsedOptions parse_options(const std::vector<std::string>& args);
+
+// The text --help prints.
+std::string usage();
+
+}  // namespace monvia::ticket_service
