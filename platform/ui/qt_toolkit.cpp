@@ -2,6 +2,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -71,6 +72,16 @@ protected:
     }
 };
 
+// Only the selected button of a group takes the Tab focus (all do while none
+// is selected); the others still take the focus when clicked.
+void fix_option_tab_stop(QButtonGroup& group) {
+    const QList<QAbstractButton*> buttons = group.buttons();
+    const auto it = std::find_if(buttons.begin(), buttons.end(), [](QAbstractButton* b) { return b->isChecked(); });
+    QAbstractButton* selected = it == buttons.end() ? nullptr : *it;
+    for (QAbstractButton* b : buttons)
+        b->setFocusPolicy(selected && b != selected ? Qt::ClickFocus : Qt::StrongFocus);
+}
+
 void validate(const WindowSpec& spec) {
     std::set<std::string> seen;
     for (const auto& c : spec.controls) {
@@ -123,9 +134,11 @@ QtControl::QtControl(QtWindow& window, const ControlSpec& spec, QWidget* parent)
             break;
         }
         case ControlKind::OptionButton: {
-            // Qt makes the radio buttons of one parent widget one exclusive
-            // group, which is the group of one container here.
+            // The option buttons of one container are one exclusive group.
+            // An explicit group, because Qt's automatic grouping by parent
+            // widget gets confused by a second group inside a frame.
             auto b = std::make_unique<QRadioButton>(text, parent);
+            window_.option_group(spec_.container).addButton(b.get());
             b->setChecked(checked);
             button_ = b.get();
             widget_ = std::move(b);
@@ -270,9 +283,10 @@ void QtControl::set_value(int value) {
         } else if (button_->isChecked()) {
             // Qt refuses to clear the selected button of an exclusive group;
             // the program may, leaving the group with none selected.
-            button_->setAutoExclusive(false);
+            QButtonGroup* group = button_->group();
+            if (group) group->setExclusive(false);
             button_->setChecked(false);
-            button_->setAutoExclusive(true);
+            if (group) group->setExclusive(true);
         }
     }
 }
@@ -346,15 +360,24 @@ QtWindow::QtWindow(QtToolkit& toolkit, const WindowSpec& spec) : toolkit_(&toolk
         controls_.push_back(std::make_unique<QtControl>(*this, c, parent));
     }
 
-    // Tab order by tab index. Labels and frames are in the chain but take no
-    // focus; Qt lets only the selected option button of a group take the Tab
-    // focus, so a group is one stop.
+    // Tab order by tab index, among the controls that can take the focus
+    // (Qt ignores a tab order that names a widget which takes none, such as a
+    // label or a frame).
     std::vector<QtControl*> order;
     for (auto& c : controls_)
-        if (c->widget() && c->spec().tab_index >= 0) order.push_back(c.get());
+        if (c->widget() && c->spec().tab_index >= 0 && c->widget()->focusPolicy() != Qt::NoFocus)
+            order.push_back(c.get());
     std::stable_sort(order.begin(), order.end(),
                      [](const QtControl* a, const QtControl* b) { return a->spec().tab_index < b->spec().tab_index; });
     for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1]->widget(), order[i]->widget());
+
+    // An option group is one Tab stop, its selected button. Qt on its own
+    // stops at the group's first button in the chain, selected or not.
+    for (auto& [container, group] : option_groups_) {
+        QButtonGroup* g = group.get();
+        fix_option_tab_stop(*g);
+        QObject::connect(g, &QButtonGroup::buttonToggled, g, [g] { fix_option_tab_stop(*g); });
+    }
 
     toolkit.window_opened(this);
 }
@@ -365,6 +388,12 @@ QtWindow::~QtWindow() {
     while (!controls_.empty()) controls_.pop_back();
     widget_.reset();
     if (toolkit_) toolkit_->window_destroyed(this);
+}
+
+QButtonGroup& QtWindow::option_group(const std::string& container) {
+    auto& group = option_groups_[container];
+    if (!group) group = std::make_unique<QButtonGroup>();
+    return *group;
 }
 
 QtControl& QtWindow::control(std::string_view name) {

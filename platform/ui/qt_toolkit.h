@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,6 +28,7 @@
 
 class QApplication;
 class QAbstractButton;
+class QButtonGroup;
 class QEventLoop;
 class QLabel;
 class QLineEdit;
@@ -129,10 +131,13 @@ private:
     // The user closed the window: unload handler, then the window is gone.
     void closed_by_user();
     QtToolkit* toolkit() const { return toolkit_; }
+    // The exclusive group of the option buttons in a container ("" the window).
+    QButtonGroup& option_group(const std::string& container);
 
     QtToolkit* toolkit_;  // cleared if the toolkit goes first
     WindowSpec spec_;
     std::unique_ptr<QWidget> widget_;
+    std::map<std::string, std::unique_ptr<QButtonGroup>> option_groups_;
     // Declared after widget_ so that the controls, whose widgets are children
     // of it, are destroyed first.
     std::vector<std::unique_ptr<QtControl>> controls_;
