@@ -170,4 +170,27 @@ TEST(Scenario, LoadingFiles) {
     fs::remove_all(dir);
 }
 
+TEST(Scenario, TheDocumentedExamplesAreOneValidFile) {
+    std::ifstream in(MONVIA_SIMULATOR_README);
+    ASSERT_TRUE(in) << MONVIA_SIMULATOR_README;
+    const std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto start = readme.find("Examples");
+    const auto end = readme.find("Errors in the file", start);
+    ASSERT_NE(start, std::string::npos);
+    ASSERT_NE(end, std::string::npos);
+    // The examples are the indented lines of that section.
+    std::string file;
+    size_t pos = start;
+    while (pos < end) {
+        const size_t nl = readme.find('\n', pos);
+        const std::string line = readme.substr(pos, nl - pos);
+        if (line.rfind("    ", 0) == 0) file += line.substr(4) + "\n";
+        pos = nl + 1;
+    }
+    const Scenario s = parse(file);
+    EXPECT_EQ(s.rules().size(), 8u);
+    EXPECT_EQ(s.effect_for(kConnect, 1)->delay_ms, 1500u);
+    EXPECT_TRUE(s.effect_for(kConnect, 2)->returns_false);
+}
+
 }  // namespace
