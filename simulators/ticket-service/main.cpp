@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("ticket-service listening on %s%s\n", server.address().c_str(),
-                parsed.options->backlog_full ? " (backlog full: connection attempts never complete)" : "");
+                parsed.options->backlog_full ? " (backlog full, connection attempts never complete)" : "");
     std::fflush(stdout);
     server.run();
     return 0;

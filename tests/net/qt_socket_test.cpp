@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -21,26 +20,16 @@
 #include <vector>
 
 #include "net/qt_socket.h"
+#include "qt_test_support.h"
 #include "runtime/failure.h"
 
 namespace monvia::net {
 namespace {
 
-constexpr const char* kLoopback = "127.0.0.1";
-
-// Processes events until pred holds or limit_ms has passed; gives pred's value.
-bool wait_until(const std::function<bool()>& pred, int limit_ms = 5000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!pred() && clock.elapsed() < limit_ms) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    return pred();
-}
-
-void pump(int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-}
+using looptest::Client;
+using looptest::kLoopback;
+using looptest::pump;
+using looptest::wait_until;
 
 std::string all_bytes() {
     std::string s;
@@ -127,38 +116,6 @@ struct FullListener {
     }
 };
 
-// A QtSocket whose events are written down.
-struct Client {
-    QtSocket ws;
-    std::vector<std::string> events;
-    std::string read;
-    bool read_on_arrival = true;
-
-    Client() {
-        ws.on_connect([this] { events.push_back("Connect"); });
-        ws.on_error([this](int32_t n, const std::string& d) {
-            events.push_back("Error " + std::to_string(n) + " " + d);
-        });
-        ws.on_data_arrival([this](int32_t n) {
-            events.push_back("DataArrival");
-            EXPECT_GT(n, 0);
-            if (read_on_arrival) read += ws.get_data();
-        });
-        ws.on_send_complete([this] { events.push_back("SendComplete"); });
-    }
-
-    bool outcome() {
-        return wait_until([this] { return !events.empty(); }, 10'000);
-    }
-    void connect_to(const Server& s) {
-        events.clear();
-        ws.connect(kLoopback, s.port());
-        ASSERT_TRUE(outcome());
-        ASSERT_EQ(events, std::vector<std::string>{"Connect"});
-        events.clear();
-    }
-};
-
 TEST(QtSocket, EveryAttemptEndsInExactlyOneConnectOrErrorEvent) {
     Server server;
     const int32_t closed_port = free_port();
@@ -208,7 +165,7 @@ TEST(QtSocket, HandshakeThatNeverCompletesEndsInTheTimeOutError) {
 TEST(QtSocket, ConnectOnASocketThatIsNotClosedFails) {
     Server server;
     Client client;
-    client.connect_to(server);
+    client.connect_to(server.port());
     try {
         client.ws.connect(kLoopback, server.port());
         FAIL() << "connect on a connected socket went through";
@@ -250,7 +207,7 @@ TEST(QtSocket, SendDataWhenNotConnectedFails) {
 TEST(QtSocket, EveryByteValueSurvivesBothWays) {
     Server server;
     Client client;
-    client.connect_to(server);
+    client.connect_to(server.port());
     const std::string bytes = all_bytes() + std::string(4, '\0') + all_bytes();
     client.ws.send_data(bytes);
     EXPECT_TRUE(client.events.empty());  // SendComplete comes from the event loop
@@ -266,7 +223,7 @@ TEST(QtSocket, EveryByteValueSurvivesBothWays) {
 TEST(QtSocket, ReplyInTwoPiecesGivesTwoArrivals) {
     Server server;
     Client client;
-    client.connect_to(server);
+    client.connect_to(server.port());
     server.send("OK|1|");
     ASSERT_TRUE(wait_until([&] { return client.read == "OK|1|"; }));
     server.send("CREATED|100");
@@ -279,7 +236,7 @@ TEST(QtSocket, DataArrivalIsNotRaisedWhenEverythingWasTaken) {
     Server server;
     Client client;
     client.read_on_arrival = false;
-    client.connect_to(server);
+    client.connect_to(server.port());
     server.send("abc");
     ASSERT_TRUE(wait_until([&] { return !client.events.empty(); }));
     server.send("def");
@@ -296,7 +253,7 @@ TEST(QtSocket, PeerCloseLeavesState8WithoutAnEventAndKeepsWaitingBytes) {
     Server server;
     Client client;
     client.read_on_arrival = false;
-    client.connect_to(server);
+    client.connect_to(server.port());
     server.send("OK|1|CREATED|100");
     server.peer()->disconnectFromHost();
     ASSERT_TRUE(wait_until([&] { return client.ws.state() != kConnected; }));
@@ -307,14 +264,14 @@ TEST(QtSocket, PeerCloseLeavesState8WithoutAnEventAndKeepsWaitingBytes) {
     EXPECT_THROW(client.ws.send_data("x"), Failure);
     // Close, and the same socket connects again.
     client.ws.close();
-    client.connect_to(server);
+    client.connect_to(server.port());
     EXPECT_EQ(client.ws.state(), kConnected);
 }
 
 TEST(QtSocket, ResetRaisesError10054AndState9) {
     Server server;
     Client client;
-    client.connect_to(server);
+    client.connect_to(server.port());
     server.send("OK|");
     ASSERT_TRUE(wait_until([&] { return client.read == "OK|"; }));
     server.reset();
@@ -342,7 +299,7 @@ TEST(QtSocket, CloseIsHarmlessAndStopsEveryEventOfTheConnection) {
          [] {}},
         {"attempt whose outcome is already queued", [&](Client& c) { c.ws.connect(kLoopback, 0); }, [] {}},
         {"open connection, the server sends and resets afterwards",
-         [&](Client& c) { c.connect_to(server); },
+         [&](Client& c) { c.connect_to(server.port()); },
          [&] {
              server.send("late");
              server.reset();
@@ -365,7 +322,7 @@ TEST(QtSocket, CloseIsHarmlessAndStopsEveryEventOfTheConnection) {
 TEST(QtSocket, BytesSentJustBeforeCloseStillReachTheServer) {
     Server server;
     Client client;
-    client.connect_to(server);
+    client.connect_to(server.port());
     client.ws.send_data("C|1|100");
     client.ws.close();
     ASSERT_TRUE(wait_until([&] { return server.received.size() >= 7; }));
