@@ -11,6 +11,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWidget>
 #include <functional>
 #include <memory>
 #include <string>
@@ -42,7 +43,7 @@ public:
         // The listening line names the port it took.
         QByteArray first;
         while (!first.contains('\n') && process_.waitForReadyRead(5000)) first += process_.readAllStandardOutput();
-        const auto match = QRegularExpression(":(\\d+)\\s*$").match(QString::fromUtf8(first).trimmed());
+        const auto match = QRegularExpression("listening on \\S*:(\\d+)").match(QString::fromUtf8(first));
         if (match.hasMatch()) port_ = match.captured(1).toInt();
     }
     ~TicketService() {
@@ -203,6 +204,36 @@ TEST_F(Loopback, ReplyInTwoPieces) {
         EXPECT_EQ(text("txtRes"), c.transcript);
         test_->WS().close();
     }
+}
+
+TEST_F(Loopback, ClosingTheWindowWhileConnectingEndsTheProgram) {
+    // The service never completes a handshake, so the step waits for the
+    // socket's own time-out, unless the window is closed first.
+    TicketService service({"--backlog-full"});
+    ASSERT_GT(service.port(), 0);
+    use_port(service.port());
+    test_->show();
+    test_->cmdSend_Click();
+    bool closed = false;
+    QTimer::singleShot(300, [&] {
+        closed = true;
+        static_cast<ui::QtWindow&>(test_->window()).widget()->close();
+    });
+    // Only keeps a broken build from waiting for the 20-second time-out.
+    bool expired = false;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        expired = true;
+        tk_.end_program(3);
+    });
+    watchdog.start(10000);
+    EXPECT_EQ(tk_.run(), 0);
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(expired);
+    EXPECT_TRUE(tk_.program_ended());
+    EXPECT_EQ(test_->WS().state(), net::kConnecting);  // the attempt was cut short, not answered
+    test_.reset();                                      // Form_Terminate closes the socket
 }
 
 }  // namespace

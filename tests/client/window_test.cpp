@@ -13,7 +13,7 @@
 namespace monvia::client::testing {
 namespace {
 
-TEST(ClientLayout, WindowAndControlsAsDeclared) {
+TEST(ClientLayout, WindowAndTimerAsDeclared) {
     const ui::WindowSpec& w = Test_layout();
     EXPECT_EQ(w.name, "Test");
     EXPECT_EQ(w.caption, "Velunt Test");
@@ -21,31 +21,9 @@ TEST(ClientLayout, WindowAndControlsAsDeclared) {
     EXPECT_EQ(w.client_height, 6390);
     EXPECT_EQ(w.initial_focus, "txtIP");
 
-    // The table rows in declaration order, with Timer1 between txtRes and
-    // txtPort (the socket is not a window control).
-    std::vector<std::string> order;
-    for (const auto& c : w.controls) order.push_back(c.name);
-    std::vector<std::string> expected_order;
-    for (const auto& row : expected_controls()) {
-        expected_order.push_back(row.name);
-        if (std::string(row.name) == "txtRes") expected_order.push_back("Timer1");
-    }
-    EXPECT_EQ(order, expected_order);
-
-    for (const auto& row : expected_controls()) {
-        SCOPED_TRACE(row.name);
-        const ui::ControlSpec* c = ui::find_control(w, row.name);
-        ASSERT_NE(c, nullptr);
-        EXPECT_EQ(c->kind, row.kind);
-        EXPECT_EQ(c->text, row.text);
-        EXPECT_EQ(c->left, row.left);
-        EXPECT_EQ(c->top, row.top);
-        EXPECT_EQ(c->width, row.width);
-        EXPECT_EQ(c->height, row.height);
-        EXPECT_EQ(c->tab_index, row.tab_index);
-        EXPECT_EQ(c->container, row.container);
-    }
-
+    // Places, texts and tab indexes of the rows are checked on the Qt
+    // widgets; here what only the table holds: the timer's start state and
+    // the flags of the transcript and the option group.
     const ui::ControlSpec* timer = ui::find_control(w, "Timer1");
     ASSERT_NE(timer, nullptr);
     EXPECT_EQ(timer->kind, ui::ControlKind::Timer);
