@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -202,6 +203,7 @@ QtControl::QtControl(QtWindow& window, const ControlSpec& spec, QWidget* parent)
                              twips_to_pixels(spec_.height));
         if (!enabled_) widget_->setEnabled(false);
     }
+    if (label_) fit_label();
     // clicked() comes from the user only (mouse, Space, arrow keys in a
     // group), never from setChecked().
     if (button_) QObject::connect(button_, &QAbstractButton::clicked, button_, [this] { clicked(); });
@@ -233,6 +235,7 @@ void QtControl::set_text(const std::string& text) {
         button_->setText(q);
     } else if (label_) {
         label_->setText(q);
+        fit_label();
     } else if (auto* frame = qobject_cast<QGroupBox*>(widget_.get())) {
         frame->setTitle(q);
     }
@@ -255,6 +258,17 @@ void QtControl::append_text(const std::string& more) {
         return;
     }
     set_text(text() + more);
+}
+
+void QtControl::fit_label() {
+    // A label is never narrower than the longest word of its caption: a word
+    // cannot wrap onto the next line, and a word cut short reads as another
+    // word. Its place and height stay as designed.
+    const QFontMetrics metrics(label_->font());
+    int widest = 0;
+    for (const QString& word : label_->text().split(QChar(u' '), Qt::SkipEmptyParts))
+        widest = std::max(widest, metrics.horizontalAdvance(word) + 1);
+    label_->resize(std::max(twips_to_pixels(spec_.width), widest), label_->height());
 }
 
 int QtControl::value() const {

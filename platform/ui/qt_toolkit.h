@@ -81,6 +81,7 @@ private:
     void rearm();
     void clicked();
     void ticked();
+    void fit_label();
 
     QtWindow& window_;
     ControlSpec spec_;

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Takes a screenshot of a program's window on a private X server.
+#
+#   tools/screenshot.sh <program binary> <window title> <out.png> [NAME=value ...]
+#
+# Starts Xvfb on a free display (96 dpi, 24-bit colour), runs the program
+# there with the given environment assignments, waits until its window with
+# exactly that title is on the screen, lets it finish painting, captures the
+# window (its client area: there is no window manager, so no frame) into
+# out.png, and stops the program and the X server.
+#
+# Needs: xvfb (Xvfb), xdotool, imagemagick (import, compare).
+#
+# Example:
+#   tools/screenshot.sh build/default/panel/Testing "Monvia Test Program" /tmp/panel.png
+
+set -euo pipefail
+
+usage() {
+    echo "usage: $0 <program binary> <window title> <out.png> [NAME=value ...]" >&2
+    exit 2
+}
+
+[[ $# -ge 3 ]] || usage
+program=$1
+title=$2
+out=$3
+shift 3
+assignments=()
+for a in "$@"; do
+    [[ $a =~ ^[A-Za-z_][A-Za-z0-9_]*= ]] || { echo "$0: not an environment assignment: $a" >&2; exit 2; }
+    assignments+=("$a")
+done
+
+[[ -x $program ]] || { echo "$0: not an executable program: $program" >&2; exit 2; }
+out_dir=$(dirname -- "$out")
+[[ -d $out_dir ]] || { echo "$0: no such directory for the output: $out_dir" >&2; exit 2; }
+for tool in Xvfb xdotool import compare identify; do
+    command -v "$tool" >/dev/null || { echo "$0: $tool is not installed" >&2; exit 2; }
+done
+
+work=$(mktemp -d)
+xvfb_pid=""
+program_pid=""
+cleanup() {
+    local rc=$?
+    if [[ -n $program_pid ]]; then kill "$program_pid" 2>/dev/null || true; wait "$program_pid" 2>/dev/null || true; fi
+    if [[ -n $xvfb_pid ]]; then kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; fi
+    rm -rf -- "$work"
+    exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# Xvfb picks a free display itself and writes its number once it accepts clients.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [[ -s $work/display ]] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log" >&2; echo "$0: Xvfb did not start" >&2; exit 1; }
+    sleep 0.1
+done
+[[ -s $work/display ]] || { echo "$0: Xvfb did not report its display" >&2; exit 1; }
+export DISPLAY=":$(tr -d '[:space:]' <"$work/display")"
+
+env QT_QPA_PLATFORM=xcb "${assignments[@]}" "$program" >"$work/program.log" 2>&1 &
+program_pid=$!
+
+# xdotool matches names as regular expressions: match the title literally.
+pattern="^$(printf '%s' "$title" | sed 's/[][\.|$(){}?+*^]/\\&/g')\$"
+window=$(timeout 30 xdotool search --sync --onlyvisible --name "$pattern" 2>/dev/null | head -n 1 || true)
+if [[ -z $window ]]; then
+    kill -0 "$program_pid" 2>/dev/null || { echo "$0: the program ended early; its output:" >&2; cat "$work/program.log" >&2; }
+    echo "$0: no window titled \"$title\" appeared" >&2
+    exit 1
+fi
+
+# Capture until two captures in a row are the same: the window has painted.
+previous=""
+for i in $(seq 20); do
+    sleep 0.2
+    import -window "$window" "$work/shot$i.png"
+    if [[ -n $previous ]] && [[ $(compare -metric AE "$previous" "$work/shot$i.png" null: 2>&1 || true) == 0 ]]; then
+        break
+    fi
+    previous="$work/shot$i.png"
+done
+cp -- "$work/shot$i.png" "$out"
+echo "$out: $(identify -format '%wx%h' "$out") window $window of \"$title\" on $DISPLAY"
