@@ -300,7 +300,7 @@ Scenario Scenario::parse(std::string_view text, const std::string& origin) {
 }
 
 Scenario Scenario::load(const std::filesystem::path& file) {
-    const std::string origin = "scenario file \"" + file.string() + "\"";
+    const std::string origin = "Scenario file \"" + file.string() + "\"";
     std::error_code ec;
     if (std::filesystem::is_directory(file, ec)) throw ScenarioError(origin + " is a directory");
     std::ifstream in(file, std::ios::binary);

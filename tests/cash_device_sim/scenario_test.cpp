@@ -147,8 +147,8 @@ TEST(Scenario, LoadingFiles) {
         fs::path file;
         std::string message;
     } bad[] = {
-        {dir / "missing.txt", "scenario file \"" + (dir / "missing.txt").string() + "\" cannot be read: No such file"},
-        {dir, "scenario file \"" + dir.string() + "\" is a directory"},
+        {dir / "missing.txt", "Scenario file \"" + (dir / "missing.txt").string() + "\" cannot be read: No such file"},
+        {dir, "Scenario file \"" + dir.string() + "\" is a directory"},
     };
     for (const auto& b : bad) {
         try {
@@ -165,7 +165,7 @@ TEST(Scenario, LoadingFiles) {
         ADD_FAILURE() << "accepted";
     } catch (const ScenarioError& e) {
         EXPECT_EQ(std::string(e.what()),
-                  "scenario file \"" + broken.string() + "\": line 2: code=x: a code is a whole number from -32768 to 32767");
+                  "Scenario file \"" + broken.string() + "\": line 2: code=x: a code is a whole number from -32768 to 32767");
     }
     fs::remove_all(dir);
 }

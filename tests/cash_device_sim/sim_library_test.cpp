@@ -337,7 +337,7 @@ TEST_F(SimulatorTest, ABadScenarioFileIsReportedByConnect) {
     ASSERT_EQ(d.Connect(&ok), S_OK);
     EXPECT_EQ(ok, VARIANT_FALSE);
     EXPECT_EQ(last_code(), -4);
-    EXPECT_EQ(last_text(), "scenario file \"" + scenario_file_.string() + "\": line 2: unknown effect \"explode\"; "
+    EXPECT_EQ(last_text(), "Scenario file \"" + scenario_file_.string() + "\": line 2: unknown effect \"explode\"; "
                            "known: false, unset, code=, text=, hresult=, description=, delay=");
     // Without a link nothing else works either.
     int32_t paid = 0;
@@ -356,7 +356,7 @@ TEST_F(SimulatorTest, AMissingScenarioFileIsReportedByConnect) {
     ASSERT_EQ(device_->Connect(&ok), S_OK);
     EXPECT_EQ(ok, VARIANT_FALSE);
     EXPECT_EQ(last_code(), -4);
-    EXPECT_EQ(last_text(), "scenario file \"" + missing + "\" cannot be read: No such file or directory");
+    EXPECT_EQ(last_text(), "Scenario file \"" + missing + "\" cannot be read: No such file or directory");
 }
 
 TEST_F(SimulatorTest, NullOutputsAreRefusedWithADescription) {
