@@ -327,6 +327,9 @@ void QtControl::rearm() {
 }
 
 void QtControl::clicked() {
+    // Greyed is a state only the program sets; the user's click leaves it
+    // for good, so that clicks toggle between ticked and unticked.
+    if (auto* box = qobject_cast<QCheckBox*>(button_)) box->setTristate(false);
     if (QtToolkit* tk = window_.toolkit()) tk->deliver(click_);
 }
 

@@ -193,6 +193,15 @@ TEST_F(QtToolkitTest, CheckBoxValues) {
         c("chkIn").set_value(set);
         EXPECT_EQ(c("chkIn").value(), read) << "set " << set;
     }
+    // From greyed, the user's clicks toggle between ticked and unticked only.
+    show();
+    c("chkIn").set_value(2);
+    std::vector<int> after_clicks;
+    for (int i = 0; i < 3; ++i) {
+        user_click(w("chkIn"));
+        after_clicks.push_back(c("chkIn").value());
+    }
+    EXPECT_EQ(after_clicks, (std::vector<int>{1, 0, 1}));
 }
 
 TEST_F(QtToolkitTest, ADisabledFrameDisablesItsChildrenAndKeepsTheirOwnFlags) {
