@@ -36,15 +36,15 @@ namespace {
 
 QString qstr(const std::string& s) { return QString::fromStdString(s); }
 
-QFont to_qfont(const FontSpec& spec) {
-    QFont font(qstr(spec.family));
-    if (spec.point_size > 0) font.setPointSize(spec.point_size);
+QFont to_qfont(const FontSpec& wanted) {
+    QFont font(qstr(wanted.family));
+    if (wanted.point_size > 0) font.setPointSize(wanted.point_size);
     // Weight 0 means "no preference", which is the regular weight.
-    const int weight = spec.weight <= 0 ? 400 : std::clamp(spec.weight, 1, 1000);
+    const int weight = wanted.weight <= 0 ? 400 : std::clamp(wanted.weight, 1, 1000);
     font.setWeight(static_cast<QFont::Weight>(weight));
-    font.setItalic(spec.italic);
-    font.setUnderline(spec.underline);
-    font.setStrikeOut(spec.strike_out);
+    font.setItalic(wanted.italic);
+    font.setUnderline(wanted.underline);
+    font.setStrikeOut(wanted.strike_out);
     return font;
 }
 
@@ -83,25 +83,25 @@ void fix_option_tab_stop(QButtonGroup& group) {
         b->setFocusPolicy(selected && b != selected ? Qt::ClickFocus : Qt::StrongFocus);
 }
 
-void validate(const WindowSpec& spec) {
+void validate(const WindowSpec& table) {
     std::set<std::string> seen;
-    for (const auto& c : spec.controls) {
+    for (const auto& c : table.controls) {
         if (!c.container.empty()) {
             const ControlSpec* frame = nullptr;
-            for (const auto& earlier : spec.controls) {
+            for (const auto& earlier : table.controls) {
                 if (&earlier == &c) break;
                 if (earlier.name == c.container) frame = &earlier;
             }
             if (!frame || frame->kind != ControlKind::Frame)
-                throw std::invalid_argument("window " + spec.name + ": control " + c.name +
+                throw std::invalid_argument("window " + table.name + ": control " + c.name +
                                             " is placed in " + c.container +
                                             ", which is not a frame listed before it");
         }
         if (!seen.insert(c.name).second)
-            throw std::invalid_argument("window " + spec.name + ": two controls are named " + c.name);
+            throw std::invalid_argument("window " + table.name + ": two controls are named " + c.name);
     }
-    if (!spec.initial_focus.empty() && !seen.count(spec.initial_focus))
-        throw std::invalid_argument("window " + spec.name + ": the initial focus " + spec.initial_focus +
+    if (!table.initial_focus.empty() && !seen.count(table.initial_focus))
+        throw std::invalid_argument("window " + table.name + ": the initial focus " + table.initial_focus +
                                     " is not one of its controls");
 }
 
@@ -109,12 +109,12 @@ void validate(const WindowSpec& spec) {
 
 // ---- QtControl -------------------------------------------------------------
 
-QtControl::QtControl(QtWindow& window, const ControlSpec& spec, QWidget* parent)
+QtControl::QtControl(QtWindow& window, const ControlSpec& row, QWidget* parent)
     : window_(window),
-      spec_(spec),
-      exact_text_(spec.text),
-      enabled_(!(spec.flags & kDisabled)),
-      interval_(spec.interval_ms) {
+      spec_(row),
+      exact_text_(row.text),
+      enabled_(!(row.flags & kDisabled)),
+      interval_(row.interval_ms) {
     const QString text = qstr(spec_.text);
     const bool checked = spec_.flags & kChecked;
     switch (spec_.kind) {
@@ -354,7 +354,7 @@ private:
     QtWindow& owner_;
 };
 
-QtWindow::QtWindow(QtToolkit& toolkit, const WindowSpec& spec) : toolkit_(&toolkit), spec_(spec) {
+QtWindow::QtWindow(QtToolkit& toolkit, const WindowSpec& table) : toolkit_(&toolkit), spec_(table) {
     validate(spec_);
     widget_ = std::make_unique<Surface>(*this);
     widget_->setObjectName(qstr(spec_.name));
@@ -382,10 +382,10 @@ QtWindow::QtWindow(QtToolkit& toolkit, const WindowSpec& spec) : toolkit_(&toolk
     // label or a frame).
     std::vector<QtControl*> order;
     for (auto& c : controls_)
-        if (c->widget() && c->spec().tab_index >= 0 && c->widget()->focusPolicy() != Qt::NoFocus)
+        if (c->widget() && c->row().tab_index >= 0 && c->widget()->focusPolicy() != Qt::NoFocus)
             order.push_back(c.get());
     std::stable_sort(order.begin(), order.end(),
-                     [](const QtControl* a, const QtControl* b) { return a->spec().tab_index < b->spec().tab_index; });
+                     [](const QtControl* a, const QtControl* b) { return a->row().tab_index < b->row().tab_index; });
     for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1]->widget(), order[i]->widget());
 
     // An option group is one Tab stop, its selected button. Qt on its own
@@ -449,8 +449,8 @@ QtToolkit::~QtToolkit() {
     QApplication::setQuitOnLastWindowClosed(app_quit_on_last_window_closed_);
 }
 
-std::unique_ptr<Window> QtToolkit::create_window(const WindowSpec& spec) {
-    return std::make_unique<QtWindow>(*this, spec);
+std::unique_ptr<Window> QtToolkit::create_window(const WindowSpec& table) {
+    return std::make_unique<QtWindow>(*this, table);
 }
 
 void QtToolkit::message_box(const std::string& title, const std::string& text) {

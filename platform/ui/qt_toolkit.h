@@ -50,7 +50,7 @@ constexpr uint32_t bgr_to_rgb(uint32_t bgr) {
 class QtControl final : public Control {
 public:
     // parent is the window's widget or the frame's widget; unused for a timer.
-    QtControl(QtWindow& window, const ControlSpec& spec, QWidget* parent);
+    QtControl(QtWindow& window, const ControlSpec& row, QWidget* parent);
     ~QtControl() override;
     QtControl(const QtControl&) = delete;
     QtControl& operator=(const QtControl&) = delete;
@@ -69,7 +69,8 @@ public:
     void on_click(std::function<void()> handler) override { click_ = std::move(handler); }
     void on_timer(std::function<void()> handler) override { tick_ = std::move(handler); }
 
-    const ControlSpec& spec() const { return spec_; }
+    // The control's row of the window's table.
+    const ControlSpec& row() const { return spec_; }
     // The control's widget; nullptr for a timer.
     QWidget* widget() const { return widget_.get(); }
     // The timer of a Timer control; nullptr for the others.
@@ -109,7 +110,7 @@ public:
     // Throws std::invalid_argument for a table it cannot build: two controls
     // with one name, a container that is not a frame listed before its
     // contents, an initial focus that names no control.
-    QtWindow(QtToolkit& toolkit, const WindowSpec& spec);
+    QtWindow(QtToolkit& toolkit, const WindowSpec& table);
     ~QtWindow() override;
     QtWindow(const QtWindow&) = delete;
     QtWindow& operator=(const QtWindow&) = delete;
@@ -156,7 +157,7 @@ public:
     QtToolkit(const QtToolkit&) = delete;
     QtToolkit& operator=(const QtToolkit&) = delete;
 
-    std::unique_ptr<Window> create_window(const WindowSpec& spec) override;
+    std::unique_ptr<Window> create_window(const WindowSpec& table) override;
     // Shown over the most recently opened window that is still open. Ctrl+C
     // while it is open puts its text on the clipboard.
     void message_box(const std::string& title, const std::string& text) override;

@@ -20,7 +20,7 @@ namespace monvia::ui::testing {
 // multi-line box, a disabled button and two timers. Tab indexes run against
 // the creation order on purpose.
 inline const WindowSpec& probe_layout() {
-    static const WindowSpec spec = [] {
+    static const WindowSpec table = [] {
         WindowSpec w;
         w.name = "frmProbe";
         w.caption = "Probe \xc3\xa9t\xc3\xa9";  // "Probe été": captions are UTF-8
@@ -47,14 +47,14 @@ inline const WindowSpec& probe_layout() {
         };
         return w;
     }();
-    return spec;
+    return table;
 }
 
 inline QApplication& application() { return *static_cast<QApplication*>(QCoreApplication::instance()); }
 
 // create_window() gives the seam's Window; the tests want the Qt one.
-inline std::unique_ptr<QtWindow> make_window(QtToolkit& tk, const WindowSpec& spec) {
-    auto w = tk.create_window(spec);
+inline std::unique_ptr<QtWindow> make_window(QtToolkit& tk, const WindowSpec& table) {
+    auto w = tk.create_window(table);
     return std::unique_ptr<QtWindow>(static_cast<QtWindow*>(w.release()));
 }
 

@@ -36,7 +36,7 @@ using testing::probe_layout;
 
 struct TableCase {
     const char* label;
-    std::function<const WindowSpec&()> spec;
+    std::function<const WindowSpec&()> layout;
     // The controls the Tab key visits from the initial focus, in order; the
     // next Tab comes back to the first of them.
     std::vector<std::string> tab_stops;
@@ -63,7 +63,7 @@ std::vector<TableCase> table_cases() {
 
 class WindowTable : public ::testing::TestWithParam<TableCase> {
 protected:
-    WindowTable() : spec_(GetParam().spec()), window_(testing::make_window(tk_, spec_)) {}
+    WindowTable() : spec_(GetParam().layout()), window_(testing::make_window(tk_, spec_)) {}
 
     QtToolkit tk_{application()};
     const WindowSpec& spec_;
@@ -369,11 +369,11 @@ TEST(WindowTableErrors, TablesThatCannotBeBuiltAreRefused) {
     QtToolkit tk(application());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        WindowSpec spec;
-        spec.name = "bad";
-        spec.controls = c.controls;
-        spec.initial_focus = c.focus;
-        EXPECT_THROW(tk.create_window(spec), std::invalid_argument);
+        WindowSpec table;
+        table.name = "bad";
+        table.controls = c.controls;
+        table.initial_focus = c.focus;
+        EXPECT_THROW(tk.create_window(table), std::invalid_argument);
     }
 }
 
