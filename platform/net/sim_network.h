@@ -73,7 +73,7 @@ public:
     // Sends bytes to the client; they arrive after delay_ms (stream order kept).
     // Bytes sent after either side has closed are dropped.
     void send(const std::string& bytes, int64_t delay_ms = 0);
-    // Orderly close: the client's State becomes 8; the Winsock-style Close
+    // Orderly close: the client's State becomes 8; the socket's own Close
     // event is not part of the seam, so no event is raised.
     void close(int64_t delay_ms = 0);
     // Abortive close: the client gets Error 10054 and State 9.
