@@ -2,7 +2,7 @@
 // reopened to the typed host and port before a request when it is not.
 
 #include "runtime/error_resume.h"
-#include "test_window.h"
+#include "client_window.h"
 #include "ui/toolkit.h"
 
 namespace monvia::client {

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <memory>
 
-#include "client/test_window.h"
+#include "client/client_window.h"
 #include "net/qt_socket.h"
 #include "ui/display_check.h"
 #include "ui/qt_toolkit.h"

@@ -1,7 +1,7 @@
 // The request line and the transcript.
 
 #include "runtime/error_resume.h"
-#include "test_window.h"
+#include "client_window.h"
 
 namespace monvia::client {
 

@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "runtime/error_resume.h"
-#include "test_layout.h"
-#include "test_window.h"
+#include "client_layout.h"
+#include "client_window.h"
 
 namespace monvia::client {
 

@@ -1,6 +1,6 @@
 // Cash box commands: CB Control, the blind cash box, Z by amount and Empty CB.
 
-#include "frm_test.h"
+#include "panel_window.h"
 
 namespace monvia::panel {
 

@@ -1,7 +1,7 @@
 // Inventory queries: GetLevels (six level lists) and GetAmounts. The lists
 // are the component's own text and are shown exactly as it returns them.
 
-#include "frm_test.h"
+#include "panel_window.h"
 
 namespace monvia::panel {
 

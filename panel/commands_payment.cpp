@@ -1,7 +1,7 @@
 // Payment commands: Charge, Pay (with its error follow-up), Pay Specific,
 // Change and AddChange.
 
-#include "frm_test.h"
+#include "panel_window.h"
 
 namespace monvia::panel {
 

@@ -4,7 +4,7 @@
 #include <QApplication>
 
 #include "com/registry.h"
-#include "frm_test.h"
+#include "panel_window.h"
 #include "ui/display_check.h"
 #include "ui/qt_toolkit.h"
 

@@ -10,9 +10,9 @@ preset="${1:-default}"
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev
   fonts-liberation fontconfig
-  xvfb xauth x11-utils xdotool imagemagick time procps
+  libx11-dev xvfb xauth x11-utils xdotool imagemagick procps iproute2
 )
 
 missing=()

@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QAbstractButton>
+#include <QIcon>
 #include <QMessageBox>
 #include <QPalette>
 #include <QPlainTextEdit>
@@ -111,13 +113,13 @@ void validate(const WindowSpec& table) {
 
 QtControl::QtControl(QtWindow& window, const ControlSpec& row, QWidget* parent)
     : window_(window),
-      spec_(row),
+      layout_(row),
       exact_text_(row.text),
       enabled_(!(row.flags & kDisabled)),
       interval_(row.interval_ms) {
-    const QString text = qstr(spec_.text);
-    const bool checked = spec_.flags & kChecked;
-    switch (spec_.kind) {
+    const QString text = qstr(layout_.text);
+    const bool checked = layout_.flags & kChecked;
+    switch (layout_.kind) {
         case ControlKind::Button: {
             auto b = std::make_unique<QPushButton>(text, parent);
             // Neither the default (Enter) nor the cancel (Escape) button.
@@ -139,21 +141,21 @@ QtControl::QtControl(QtWindow& window, const ControlSpec& row, QWidget* parent)
             // An explicit group, because Qt's automatic grouping by parent
             // widget gets confused by a second group inside a frame.
             auto b = std::make_unique<QRadioButton>(text, parent);
-            window_.option_group(spec_.container).addButton(b.get());
+            window_.option_group(layout_.container).addButton(b.get());
             b->setChecked(checked);
             button_ = b.get();
             widget_ = std::move(b);
             break;
         }
         case ControlKind::TextBox:
-            if (spec_.flags & kMultiLine) {
+            if (layout_.flags & kMultiLine) {
                 auto t = std::make_unique<QPlainTextEdit>(parent);
                 t->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
                 t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
                 t->setLineWrapMode(QPlainTextEdit::WidgetWidth);
                 // Tab goes on to the next control, as in every other text box.
                 t->setTabChangesFocus(true);
-                if (spec_.flags & kReadOnly) {
+                if (layout_.flags & kReadOnly) {
                     t->setReadOnly(true);
                     t->setUndoRedoEnabled(false);
                     t->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -166,7 +168,7 @@ QtControl::QtControl(QtWindow& window, const ControlSpec& row, QWidget* parent)
                 auto t = std::make_unique<QLineEdit>(text, parent);
                 // No length limit: Qt's default of 32767 characters would cut texts.
                 t->setMaxLength(std::numeric_limits<int>::max());
-                t->setReadOnly(spec_.flags & kReadOnly);
+                t->setReadOnly(layout_.flags & kReadOnly);
                 line_ = t.get();
                 widget_ = std::move(t);
             }
@@ -198,9 +200,9 @@ QtControl::QtControl(QtWindow& window, const ControlSpec& row, QWidget* parent)
             break;
     }
     if (widget_) {
-        widget_->setObjectName(qstr(spec_.name));
-        widget_->setGeometry(twips_to_pixels(spec_.left), twips_to_pixels(spec_.top), twips_to_pixels(spec_.width),
-                             twips_to_pixels(spec_.height));
+        widget_->setObjectName(qstr(layout_.name));
+        widget_->setGeometry(twips_to_pixels(layout_.left), twips_to_pixels(layout_.top), twips_to_pixels(layout_.width),
+                             twips_to_pixels(layout_.height));
         if (!enabled_) widget_->setEnabled(false);
     }
     if (label_) fit_label();
@@ -268,11 +270,11 @@ void QtControl::fit_label() {
     int widest = 0;
     for (const QString& word : label_->text().split(QChar(u' '), Qt::SkipEmptyParts))
         widest = std::max(widest, metrics.horizontalAdvance(word) + 1);
-    label_->resize(std::max(twips_to_pixels(spec_.width), widest), label_->height());
+    label_->resize(std::max(twips_to_pixels(layout_.width), widest), label_->height());
 }
 
 int QtControl::value() const {
-    switch (spec_.kind) {
+    switch (layout_.kind) {
         case ControlKind::CheckBox:
             switch (static_cast<QCheckBox*>(button_)->checkState()) {
                 case Qt::Unchecked: return 0;
@@ -286,12 +288,12 @@ int QtControl::value() const {
 }
 
 void QtControl::set_value(int value) {
-    if (spec_.kind == ControlKind::CheckBox) {
+    if (layout_.kind == ControlKind::CheckBox) {
         // 0 unticked, 2 greyed (neither), anything else ticked.
         auto* box = static_cast<QCheckBox*>(button_);
         box->setTristate(value == 2);
         box->setCheckState(value == 0 ? Qt::Unchecked : value == 2 ? Qt::PartiallyChecked : Qt::Checked);
-    } else if (spec_.kind == ControlKind::OptionButton) {
+    } else if (layout_.kind == ControlKind::OptionButton) {
         if (value != 0) {
             button_->setChecked(true);  // Qt deselects the others of the group
         } else if (button_->isChecked()) {
@@ -354,25 +356,25 @@ private:
     QtWindow& owner_;
 };
 
-QtWindow::QtWindow(QtToolkit& toolkit, const WindowSpec& table) : toolkit_(&toolkit), spec_(table) {
-    validate(spec_);
+QtWindow::QtWindow(QtToolkit& toolkit, const WindowSpec& table) : toolkit_(&toolkit), layout_(table) {
+    validate(layout_);
     widget_ = std::make_unique<Surface>(*this);
-    widget_->setObjectName(qstr(spec_.name));
-    widget_->setWindowTitle(qstr(spec_.caption));
+    widget_->setObjectName(qstr(layout_.name));
+    widget_->setWindowTitle(qstr(layout_.caption));
     // A top-level widget's size is its client area, without the frame.
-    widget_->resize(twips_to_pixels(spec_.client_width), twips_to_pixels(spec_.client_height));
+    widget_->resize(twips_to_pixels(layout_.client_width), twips_to_pixels(layout_.client_height));
     // A value with its top byte set names a system colour; the platform's own is kept then.
-    if (spec_.back_color && (*spec_.back_color >> 24) == 0) {
+    if (layout_.back_color && (*layout_.back_color >> 24) == 0) {
         QPalette palette = widget_->palette();
-        palette.setColor(QPalette::Window, QColor::fromRgb(bgr_to_rgb(*spec_.back_color)));
+        palette.setColor(QPalette::Window, QColor::fromRgb(bgr_to_rgb(*layout_.back_color)));
         widget_->setPalette(palette);
         widget_->setAutoFillBackground(true);
     }
     // Set on the window, the font is inherited by every control.
-    if (spec_.font) widget_->setFont(to_qfont(*spec_.font));
+    if (layout_.font) widget_->setFont(to_qfont(*layout_.font));
 
-    controls_.reserve(spec_.controls.size());
-    for (const auto& c : spec_.controls) {
+    controls_.reserve(layout_.controls.size());
+    for (const auto& c : layout_.controls) {
         QWidget* parent = c.container.empty() ? widget_.get() : control(c.container).widget();
         controls_.push_back(std::make_unique<QtControl>(*this, c, parent));
     }
@@ -416,14 +418,14 @@ QButtonGroup& QtWindow::option_group(const std::string& container) {
 QtControl& QtWindow::control(std::string_view name) {
     for (auto& c : controls_)
         if (c->name() == name) return *c;
-    throw std::out_of_range("window " + spec_.name + " has no control " + std::string(name));
+    throw std::out_of_range("window " + layout_.name + " has no control " + std::string(name));
 }
 
 void QtWindow::show() {
     if (closed_) return;
     widget_->show();
-    if (!spec_.initial_focus.empty())
-        if (QWidget* w = control(spec_.initial_focus).widget()) w->setFocus(Qt::OtherFocusReason);
+    if (!layout_.initial_focus.empty())
+        if (QWidget* w = control(layout_.initial_focus).widget()) w->setFocus(Qt::OtherFocusReason);
     widget_->raise();
     widget_->activateWindow();
 }
@@ -467,6 +469,8 @@ void QtToolkit::message_box(const std::string& title, const std::string& text) {
     box->setTextFormat(Qt::PlainText);
     box->setText(qstr(text));
     box->setStandardButtons(QMessageBox::Ok);
+    // Some styles put a picture on the standard buttons; the box has none.
+    if (QAbstractButton* ok = box->button(QMessageBox::Ok)) ok->setIcon(QIcon());
     box->setDefaultButton(QMessageBox::Ok);
     box->setEscapeButton(QMessageBox::Ok);
     box->setWindowModality(Qt::ApplicationModal);

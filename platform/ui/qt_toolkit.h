@@ -55,8 +55,8 @@ public:
     QtControl(const QtControl&) = delete;
     QtControl& operator=(const QtControl&) = delete;
 
-    const std::string& name() const override { return spec_.name; }
-    ControlKind kind() const override { return spec_.kind; }
+    const std::string& name() const override { return layout_.name; }
+    ControlKind kind() const override { return layout_.kind; }
     std::string text() const override;
     void set_text(const std::string& text) override;
     void append_text(const std::string& more) override;
@@ -70,7 +70,7 @@ public:
     void on_timer(std::function<void()> handler) override { tick_ = std::move(handler); }
 
     // The control's row of the window's table.
-    const ControlSpec& row() const { return spec_; }
+    const ControlSpec& row() const { return layout_; }
     // The control's widget; nullptr for a timer.
     QWidget* widget() const { return widget_.get(); }
     // The timer of a Timer control; nullptr for the others.
@@ -85,7 +85,7 @@ private:
     void fit_label();
 
     QtWindow& window_;
-    ControlSpec spec_;
+    ControlSpec layout_;
     std::unique_ptr<QWidget> widget_;
     std::unique_ptr<QTimer> timer_;
     // Typed views of widget_ (not owners).
@@ -115,7 +115,7 @@ public:
     QtWindow(const QtWindow&) = delete;
     QtWindow& operator=(const QtWindow&) = delete;
 
-    const WindowSpec& spec() const override { return spec_; }
+    const WindowSpec& layout() const override { return layout_; }
     QtControl& control(std::string_view name) override;
     void show() override;
     void on_unload(std::function<void()> handler) override { unload_ = std::move(handler); }
@@ -137,7 +137,7 @@ private:
     QButtonGroup& option_group(const std::string& container);
 
     QtToolkit* toolkit_;  // cleared if the toolkit goes first
-    WindowSpec spec_;
+    WindowSpec layout_;
     std::unique_ptr<QWidget> widget_;
     std::map<std::string, std::unique_ptr<QButtonGroup>> option_groups_;
     // Declared after widget_ so that the controls, whose widgets are children

@@ -37,10 +37,10 @@ bool SimLoop::run_next() {
 
 // ---- SimControl ------------------------------------------------------------
 
-SimControl::SimControl(SimWindow& window, const ControlSpec& spec)
-    : window_(window), spec_(spec), text_(spec.text), interval_(spec.interval_ms) {
-    if (spec.flags & kChecked) value_ = spec.kind == ControlKind::OptionButton ? -1 : 1;
-    enabled_ = !(spec.flags & kDisabled);
+SimControl::SimControl(SimWindow& window, const ControlSpec& layout)
+    : window_(window), layout_(layout), text_(layout.text), interval_(layout.interval_ms) {
+    if (layout.flags & kChecked) value_ = layout.kind == ControlKind::OptionButton ? -1 : 1;
+    enabled_ = !(layout.flags & kDisabled);
 }
 
 SimControl::~SimControl() {
@@ -48,13 +48,13 @@ SimControl::~SimControl() {
 }
 
 void SimControl::set_value(int value) {
-    if (spec_.kind == ControlKind::OptionButton) {
+    if (layout_.kind == ControlKind::OptionButton) {
         const bool selected = value != 0;
         if (selected) {
             // One selected option per container.
             for (auto& c : window_.controls_)
-                if (c.get() != this && c->spec_.kind == ControlKind::OptionButton &&
-                    c->spec_.container == spec_.container)
+                if (c.get() != this && c->layout_.kind == ControlKind::OptionButton &&
+                    c->layout_.container == layout_.container)
                     c->value_ = 0;
         }
         value_ = selected ? -1 : 0;
@@ -65,18 +65,18 @@ void SimControl::set_value(int value) {
 
 void SimControl::set_enabled(bool enabled) {
     enabled_ = enabled;
-    if (spec_.kind == ControlKind::Timer) reschedule();
+    if (layout_.kind == ControlKind::Timer) reschedule();
 }
 
 void SimControl::set_interval(int ms) {
     interval_ = ms;
-    if (spec_.kind == ControlKind::Timer) reschedule();
+    if (layout_.kind == ControlKind::Timer) reschedule();
 }
 
 bool SimControl::reachable() const {
     if (!enabled_ || window_.closed()) return false;
-    if (spec_.container.empty()) return true;
-    return window_.control(spec_.container).reachable();
+    if (layout_.container.empty()) return true;
+    return window_.control(layout_.container).reachable();
 }
 
 void SimControl::reschedule() {
@@ -98,8 +98,8 @@ void SimControl::tick() {
 
 // ---- SimWindow -------------------------------------------------------------
 
-SimWindow::SimWindow(SimToolkit& toolkit, const WindowSpec& spec) : toolkit_(toolkit), spec_(spec) {
-    for (const auto& c : spec_.controls) controls_.push_back(std::make_unique<SimControl>(*this, c));
+SimWindow::SimWindow(SimToolkit& toolkit, const WindowSpec& layout) : toolkit_(toolkit), layout_(layout) {
+    for (const auto& c : layout_.controls) controls_.push_back(std::make_unique<SimControl>(*this, c));
     for (auto& c : controls_)
         if (c->kind() == ControlKind::Timer) c->reschedule();
     toolkit_.windows_.push_back(this);
@@ -113,7 +113,7 @@ SimWindow::~SimWindow() {
 SimControl& SimWindow::control(std::string_view name) {
     for (auto& c : controls_)
         if (c->name() == name) return *c;
-    throw std::out_of_range("window " + spec_.name + " has no control " + std::string(name));
+    throw std::out_of_range("window " + layout_.name + " has no control " + std::string(name));
 }
 
 bool SimWindow::click(std::string_view name) {
@@ -131,7 +131,7 @@ bool SimWindow::click(std::string_view name) {
 
 bool SimWindow::type(std::string_view name, const std::string& text) {
     SimControl& c = control(name);
-    if (!c.reachable() || c.kind() != ControlKind::TextBox || (c.spec().flags & kReadOnly)) return false;
+    if (!c.reachable() || c.kind() != ControlKind::TextBox || (c.layout().flags & kReadOnly)) return false;
     c.set_text(text);
     return true;
 }
@@ -149,8 +149,8 @@ void SimWindow::close() {
 SimToolkit::SimToolkit() = default;
 SimToolkit::~SimToolkit() = default;
 
-std::unique_ptr<Window> SimToolkit::create_window(const WindowSpec& spec) {
-    return std::make_unique<SimWindow>(*this, spec);
+std::unique_ptr<Window> SimToolkit::create_window(const WindowSpec& layout) {
+    return std::make_unique<SimWindow>(*this, layout);
 }
 
 void SimToolkit::message_box(const std::string& title, const std::string& text) {

@@ -64,11 +64,11 @@ class SimWindow;
 
 class SimControl : public Control {
 public:
-    SimControl(SimWindow& window, const ControlSpec& spec);
+    SimControl(SimWindow& window, const ControlSpec& layout);
     ~SimControl() override;
 
-    const std::string& name() const override { return spec_.name; }
-    ControlKind kind() const override { return spec_.kind; }
+    const std::string& name() const override { return layout_.name; }
+    ControlKind kind() const override { return layout_.kind; }
     std::string text() const override { return text_; }
     void set_text(const std::string& text) override { text_ = text; }
     void append_text(const std::string& more) override { text_ += more; }
@@ -81,7 +81,7 @@ public:
     void on_click(std::function<void()> handler) override { click_ = std::move(handler); }
     void on_timer(std::function<void()> handler) override { timer_ = std::move(handler); }
 
-    const ControlSpec& spec() const { return spec_; }
+    const ControlSpec& layout() const { return layout_; }
     // Enabled itself and inside enabled containers: what a user can reach.
     bool reachable() const;
     // A timer that is enabled with an interval above 0.
@@ -93,7 +93,7 @@ private:
     void tick();
 
     SimWindow& window_;
-    ControlSpec spec_;
+    ControlSpec layout_;
     std::string text_;
     int value_ = 0;
     bool enabled_ = true;
@@ -105,10 +105,10 @@ private:
 
 class SimWindow : public Window {
 public:
-    SimWindow(SimToolkit& toolkit, const WindowSpec& spec);
+    SimWindow(SimToolkit& toolkit, const WindowSpec& layout);
     ~SimWindow() override;
 
-    const WindowSpec& spec() const override { return spec_; }
+    const WindowSpec& layout() const override { return layout_; }
     SimControl& control(std::string_view name) override;
     void show() override { shown_ = true; }
     void on_unload(std::function<void()> handler) override { unload_ = std::move(handler); }
@@ -127,12 +127,12 @@ public:
     bool closed() const { return closed_; }
     SimToolkit& toolkit() { return toolkit_; }
     // The control that has the keyboard focus at start.
-    const std::string& focus() const { return spec_.initial_focus; }
+    const std::string& focus() const { return layout_.initial_focus; }
 
 private:
     friend class SimControl;
     SimToolkit& toolkit_;
-    WindowSpec spec_;
+    WindowSpec layout_;
     std::vector<std::unique_ptr<SimControl>> controls_;
     std::function<void()> unload_;
     bool shown_ = false;
@@ -149,7 +149,7 @@ public:
     SimToolkit();
     ~SimToolkit() override;
 
-    std::unique_ptr<Window> create_window(const WindowSpec& spec) override;
+    std::unique_ptr<Window> create_window(const WindowSpec& layout) override;
     void message_box(const std::string& title, const std::string& text) override;
     void process_events() override;
     int run() override;

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "ui/window_spec.h"
+#include "ui/window_layout.h"
 
 namespace monvia::ui {
 
@@ -52,7 +52,7 @@ class Window {
 public:
     virtual ~Window() = default;
 
-    virtual const WindowSpec& spec() const = 0;
+    virtual const WindowSpec& layout() const = 0;
     // Throws std::out_of_range for a name the window does not have.
     virtual Control& control(std::string_view name) = 0;
 
@@ -65,7 +65,7 @@ class Toolkit {
 public:
     virtual ~Toolkit() = default;
 
-    virtual std::unique_ptr<Window> create_window(const WindowSpec& spec) = 0;
+    virtual std::unique_ptr<Window> create_window(const WindowSpec& layout) = 0;
 
     // Modal message box: OK button only, no icon. Returns when dismissed.
     virtual void message_box(const std::string& title, const std::string& text) = 0;

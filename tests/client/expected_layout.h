@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/window_spec.h"
+#include "ui/window_layout.h"
 
 namespace monvia::client::testing {
 

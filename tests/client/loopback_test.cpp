@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "client/test_window.h"
+#include "client/client_window.h"
 #include "net/qt_socket.h"
 #include "ui/qt_toolkit.h"
 

@@ -11,7 +11,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "client/test_window.h"
+#include "client/client_window.h"
 #include "expected_layout.h"
 #include "net/sim_network.h"
 #include "ui/qt_toolkit.h"

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "client/test_window.h"
+#include "client/client_window.h"
 #include "net/sim_network.h"
 #include "runtime/failure.h"
 #include "ui/sim_toolkit.h"

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <map>
 
-#include "client/test_layout.h"
+#include "client/client_layout.h"
 #include "expected_layout.h"
 #include "sim_rig.h"
 

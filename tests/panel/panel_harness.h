@@ -11,7 +11,7 @@
 
 #include "com/registry.h"
 #include "fake_cash_device.h"
-#include "frm_test.h"
+#include "panel_window.h"
 #include "ui/sim_toolkit.h"
 
 namespace monvia::panel::testing_support {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "com/registry.h"
-#include "frm_test.h"
+#include "panel_window.h"
 #include "ui/sim_toolkit.h"
 
 namespace monvia::panel {
@@ -175,7 +175,7 @@ TEST_F(PanelOnSimulator, ABrokenScenarioFileIsShownByConnect) {
     scenario("Chrage false\n");
     const Texts t = press("cmdConnect");
     ASSERT_EQ(t.size(), 1u);
-    EXPECT_EQ(t[0].rfind("Connect NOK, -4-scenario file", 0), 0u) << t[0];
+    EXPECT_EQ(t[0].rfind("Connect NOK, -4-Scenario file", 0), 0u) << t[0];
     EXPECT_NE(t[0].find("Chrage"), std::string::npos);
 }
 

@@ -384,6 +384,7 @@ struct SeenBox {
     QString title, text, clipboard;
     int buttons = 0;
     bool ok_button = false;
+    bool ok_has_picture = true;
     QMessageBox::Icon icon = QMessageBox::Warning;
     bool modal = false;
     Qt::TextFormat format = Qt::AutoText;
@@ -412,6 +413,7 @@ std::unique_ptr<QTimer> inspect_next_box(QtToolkit& tk, SeenBox& seen, std::func
         seen.text = box->text();
         seen.buttons = int(box->buttons().size());
         seen.ok_button = box->button(QMessageBox::Ok) != nullptr;
+        seen.ok_has_picture = seen.ok_button && !box->button(QMessageBox::Ok)->icon().isNull();
         seen.icon = box->icon();
         seen.modal = box->isModal() && box->windowModality() == Qt::ApplicationModal;
         seen.format = box->textFormat();
@@ -456,6 +458,7 @@ TEST_F(QtToolkitTest, MessageBoxShowsTitleAndTextWithOnlyOkAndCopiesItsText) {
         EXPECT_EQ(seen.format, Qt::PlainText);
         EXPECT_EQ(seen.buttons, 1);
         EXPECT_TRUE(seen.ok_button);
+        EXPECT_FALSE(seen.ok_has_picture);
         EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
         EXPECT_TRUE(seen.modal);
         EXPECT_EQ(seen.parent, win_->widget());

@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
-#include "frm_test_layout.h"
+#include "panel_layout.h"
 #include "qt_test_support.h"
 #include "ui/qt_toolkit.h"
 #ifdef MONVIA_HAVE_CLIENT_LAYOUT
-#include "client/test_layout.h"
+#include "client/client_layout.h"
 #endif
 
 namespace monvia::ui {
@@ -63,10 +63,10 @@ std::vector<TableCase> table_cases() {
 
 class WindowTable : public ::testing::TestWithParam<TableCase> {
 protected:
-    WindowTable() : spec_(GetParam().layout()), window_(testing::make_window(tk_, spec_)) {}
+    WindowTable() : layout_(GetParam().layout()), window_(testing::make_window(tk_, layout_)) {}
 
     QtToolkit tk_{application()};
-    const WindowSpec& spec_;
+    const WindowSpec& layout_;
     std::unique_ptr<QtWindow> window_;
 };
 
@@ -104,7 +104,7 @@ bool widget_is_kind(QWidget* w, const ControlSpec& c) {
 }
 
 TEST_P(WindowTable, EveryControlIsItsRowOfTheTable) {
-    for (const ControlSpec& c : spec_.controls) {
+    for (const ControlSpec& c : layout_.controls) {
         SCOPED_TRACE(c.name);
         QtControl& ctl = window_->control(c.name);
         QWidget* w = ctl.widget();
@@ -129,14 +129,14 @@ TEST_P(WindowTable, EveryControlIsItsRowOfTheTable) {
         EXPECT_EQ(w->parentWidget(), container);
         EXPECT_EQ(w->isEnabled(), !(c.flags & kDisabled));
         // No control has a font of its own: each shows the window's.
-        if (spec_.font) {
+        if (layout_.font) {
             EXPECT_FALSE(w->testAttribute(Qt::WA_SetFont));
-            EXPECT_EQ(w->font().family().toStdString(), spec_.font->family);
-            EXPECT_EQ(w->font().pointSize(), spec_.font->point_size);
-            EXPECT_EQ(w->font().weight(), spec_.font->weight);
-            EXPECT_EQ(w->font().italic(), spec_.font->italic);
-            EXPECT_EQ(w->font().underline(), spec_.font->underline);
-            EXPECT_EQ(w->font().strikeOut(), spec_.font->strike_out);
+            EXPECT_EQ(w->font().family().toStdString(), layout_.font->family);
+            EXPECT_EQ(w->font().pointSize(), layout_.font->point_size);
+            EXPECT_EQ(w->font().weight(), layout_.font->weight);
+            EXPECT_EQ(w->font().italic(), layout_.font->italic);
+            EXPECT_EQ(w->font().underline(), layout_.font->underline);
+            EXPECT_EQ(w->font().strikeOut(), layout_.font->strike_out);
         }
         switch (c.kind) {
             case ControlKind::Button: {
@@ -184,18 +184,18 @@ TEST_P(WindowTable, EveryControlIsItsRowOfTheTable) {
 TEST_P(WindowTable, WindowHasItsCaptionSizeColourAndFont) {
     QWidget* w = window_->widget();
     EXPECT_TRUE(w->isWindow());
-    EXPECT_EQ(w->windowTitle().toStdString(), spec_.caption);
-    EXPECT_EQ(w->size(), QSize(spec_.client_width / 15, spec_.client_height / 15));
-    if (spec_.back_color) {
-        const uint32_t c = *spec_.back_color;
+    EXPECT_EQ(w->windowTitle().toStdString(), layout_.caption);
+    EXPECT_EQ(w->size(), QSize(layout_.client_width / 15, layout_.client_height / 15));
+    if (layout_.back_color) {
+        const uint32_t c = *layout_.back_color;
         EXPECT_TRUE(w->autoFillBackground());
         EXPECT_EQ(w->palette().color(QPalette::Window), QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
     } else {
         EXPECT_FALSE(w->autoFillBackground());
     }
-    if (spec_.font) {
-        EXPECT_EQ(w->font().family().toStdString(), spec_.font->family);
-        EXPECT_EQ(w->font().pointSize(), spec_.font->point_size);
+    if (layout_.font) {
+        EXPECT_EQ(w->font().family().toStdString(), layout_.font->family);
+        EXPECT_EQ(w->font().pointSize(), layout_.font->point_size);
     }
 }
 
@@ -205,18 +205,18 @@ TEST_P(WindowTable, ControlsAreCreatedInTableOrder) {
     auto children_of = [&](QWidget* parent) {
         std::vector<std::string> names;
         for (QObject* o : parent->children())
-            if (o->isWidgetType() && find_control(spec_, o->objectName().toStdString()))
+            if (o->isWidgetType() && find_control(layout_, o->objectName().toStdString()))
                 names.push_back(o->objectName().toStdString());
         return names;
     };
     auto table_order_in = [&](const std::string& container) {
         std::vector<std::string> names;
-        for (const auto& c : spec_.controls)
+        for (const auto& c : layout_.controls)
             if (c.container == container && c.kind != ControlKind::Timer) names.push_back(c.name);
         return names;
     };
     EXPECT_EQ(children_of(window_->widget()), table_order_in(""));
-    for (const auto& c : spec_.controls)
+    for (const auto& c : layout_.controls)
         if (c.kind == ControlKind::Frame) {
             EXPECT_EQ(children_of(window_->control(c.name).widget()), table_order_in(c.name)) << c.name;
         }
@@ -228,7 +228,7 @@ TEST_P(WindowTable, TabKeyVisitsTheStopsInTabIndexOrder) {
     QWidget* top = window_->widget();
     const auto& stops = GetParam().tab_stops;
     ASSERT_FALSE(stops.empty());
-    EXPECT_EQ(name_of(top->focusWidget()), spec_.initial_focus);
+    EXPECT_EQ(name_of(top->focusWidget()), layout_.initial_focus);
     EXPECT_EQ(name_of(top->focusWidget()), stops.front());
 
     std::vector<std::string> visited{name_of(top->focusWidget())};

@@ -1,4 +1,4 @@
-#include "frm_test_layout.h"
+#include "panel_layout.h"
 
 namespace monvia::panel {
 

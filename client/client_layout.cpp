@@ -1,4 +1,4 @@
-#include "test_layout.h"
+#include "client_layout.h"
 
 namespace monvia::client {
 

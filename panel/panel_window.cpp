@@ -1,6 +1,6 @@
-#include "frm_test.h"
+#include "panel_window.h"
 
-#include "frm_test_layout.h"
+#include "panel_layout.h"
 #include "runtime/guard.h"
 
 namespace monvia::panel {

@@ -59,7 +59,7 @@ struct WindowSpec {
     std::vector<ControlSpec> controls;   // in creation order
 };
 
-// Looks a control up in a spec; nullptr when absent.
+// Looks a control up in a window table; nullptr when absent.
 inline const ControlSpec* find_control(const WindowSpec& w, const std::string& name) {
     for (const auto& c : w.controls)
         if (c.name == name) return &c;

@@ -1,10 +1,10 @@
 // The window object: creation from the layout, control look-up, handler
 // binding, and the byte/text rules shared by the handler groups.
 
-#include "test_window.h"
+#include "client_window.h"
 
 #include "runtime/guard.h"
-#include "test_layout.h"
+#include "client_layout.h"
 
 namespace monvia::client {
 

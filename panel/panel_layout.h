@@ -2,7 +2,7 @@
 // The panel window as data: caption, size, colour, font and the table of its
 // nineteen controls in creation order.
 
-#include "ui/window_spec.h"
+#include "ui/window_layout.h"
 
 namespace monvia::panel {
 

@@ -3,7 +3,7 @@
 // controls in creation order. The socket WS is not a window control: the
 // window object owns it beside the table.
 
-#include "ui/window_spec.h"
+#include "ui/window_layout.h"
 
 namespace monvia::client {
 
