@@ -40,19 +40,14 @@ void frmTest::cmdZbyAmount_Click() {
         report(nok_report("Z by Amount NOK, CoinsCBValue ", cash_box_values(coins, notes, change), e));
     };
     if (!resume.step([&] { result = device().CashBoxControl(CashBoxMode::ZByAmount, coins, notes, change); })) {
-        nok({resume.last()->number(), resume.last()->description()});
+        nok(details_of(*resume.last()));
         return;
     }
     if (result) {
         report(ok_report("Z by Amount OK, CoinsCBValue ", cash_box_values(coins, notes, change)));
         return;
     }
-    ErrorDetails error;
-    if (resume.step([&] { error.code = device().LastErrorCode(); }) &&
-        resume.step([&] { error.text = device().LastErrorText(); }))
-        nok(error);
-    else
-        nok({resume.last()->number(), resume.last()->description()});
+    nok(read_error_resumed(resume));
 }
 
 void frmTest::cmdEmptyCB_Click() {

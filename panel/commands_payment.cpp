@@ -5,12 +5,6 @@
 
 namespace monvia::panel {
 
-namespace {
-
-ErrorDetails details_of(const Failure& f) { return {f.number(), f.description()}; }
-
-}  // namespace
-
 void frmTest::cmdCharge_Click() {
     ErrorResume resume;
     const auto amount = read_amount(resume);
@@ -66,12 +60,7 @@ void frmTest::cmdPay_Click() {
         return;
     }
 
-    ErrorDetails error;
-    if (resume.step([&] { error.code = device().LastErrorCode(); }) &&
-        resume.step([&] { error.text = device().LastErrorText(); }))
-        nok(error);
-    else
-        nok(details_of(*resume.last()));
+    nok(read_error_resumed(resume));
 
     // Follow-up: the error is read afresh and handed to the component's handler.
     ErrorDetails again;

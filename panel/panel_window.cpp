@@ -47,6 +47,14 @@ ErrorDetails frmTest::read_error() {
     return e;
 }
 
+ErrorDetails frmTest::read_error_resumed(ErrorResume& resume) {
+    ErrorDetails e;
+    if (resume.step([&] { e.code = device().LastErrorCode(); }) &&
+        resume.step([&] { e.text = device().LastErrorText(); }))
+        return e;
+    return details_of(*resume.last());
+}
+
 void frmTest::report_outcome(bool result, std::string_view ok_lead, std::string_view nok_lead,
                              const std::function<std::string()>& values) {
     if (result) {

@@ -64,6 +64,9 @@ private:
 
     // After a False result: reads LastErrorCode, then LastErrorText.
     ErrorDetails read_error();
+    // The same in error-resume mode: when a read fails, the failure's number
+    // and description stand in for the component's code and text.
+    ErrorDetails read_error_resumed(ErrorResume& resume);
 
     // Shows the OK report when result is true, else reads the error and shows
     // the NOK report. values() joins the outputs as they stand after the call.

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "runtime/convert.h"
+#include "runtime/failure.h"
 
 namespace monvia::panel {
 
@@ -18,6 +19,9 @@ struct ErrorDetails {
     int64_t code = 0;
     std::string text;
 };
+
+// An interface-level failure standing where the component's error would.
+inline ErrorDetails details_of(const Failure& f) { return {f.number(), f.description()}; }
 
 inline std::string ok_report(std::string_view lead, std::string_view values) {
     return std::string(lead) + std::string(values);
