@@ -46,12 +46,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A virtual display on a free number, which Xvfb writes to the given file descriptor.
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "measure-series: Xvfb did not start" >&2; cat "$work/xvfb.err" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+source "$(dirname "$0")/xvfb.sh"
+start_xvfb "$work" 640x480x24
+pids+=("$xvfb_pid")
 
 service_args=(--port 0 --quiet --log "$work/service.log")
 [ "$keep" = 1 ] && service_args+=(--keep)

@@ -52,16 +52,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Xvfb picks a free display itself and writes its number once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [[ -s $work/display ]] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log" >&2; echo "$0: Xvfb did not start" >&2; exit 1; }
-    sleep 0.1
-done
-[[ -s $work/display ]] || { echo "$0: Xvfb did not report its display" >&2; exit 1; }
-export DISPLAY=":$(tr -d '[:space:]' <"$work/display")"
+source "$(dirname "$0")/xvfb.sh"
+start_xvfb "$work"
 
 env QT_QPA_PLATFORM=xcb "${assignments[@]}" "$program" >"$work/program.log" 2>&1 &
 program_pid=$!
