@@ -152,6 +152,12 @@ bool CashMachine::require_connection(Outcome& out) {
     return false;
 }
 
+bool CashMachine::require_positive(int32_t amount, Outcome& out) {
+    if (amount > 0) return true;
+    out = fail(ErrorCode::InvalidAmount, "Invalid amount " + cents(amount) + ": the amount must be greater than 0");
+    return false;
+}
+
 int64_t CashMachine::level_value() const {
     int64_t v = 0;
     for (const auto& d : denoms_) v += static_cast<int64_t>(d.value) * d.current;
@@ -223,11 +229,7 @@ Outcome CashMachine::configure() {
 ChargeResult CashMachine::charge(int32_t amount) {
     ChargeResult r;
     if (!require_connection(r.outcome)) return r;
-    if (amount <= 0) {
-        r.outcome = fail(ErrorCode::InvalidAmount,
-                         "Invalid amount " + cents(amount) + ": the amount must be greater than 0");
-        return r;
-    }
+    if (!require_positive(amount, r.outcome)) return r;
     std::vector<size_t> accepted;
     for (size_t i = 0; i < denoms_.size(); ++i)
         if (!denoms_[i].inhibited) accepted.push_back(i);
@@ -294,10 +296,7 @@ ChargeResult CashMachine::charge(int32_t amount) {
 PayResult CashMachine::pay(int32_t amount) {
     PayResult r;
     if (!require_connection(r.outcome)) return r;
-    if (amount <= 0) {
-        r.outcome = fail(ErrorCode::InvalidAmount, "Invalid amount " + cents(amount) + ": the amount must be greater than 0");
-        return r;
-    }
+    if (!require_positive(amount, r.outcome)) return r;
     std::vector<int32_t> take;
     if (exact_payout(amount, 0, take)) {
         remove_from_levels(take);
@@ -315,10 +314,7 @@ PayResult CashMachine::pay(int32_t amount) {
 PayResult CashMachine::pay_specific(int32_t amount) {
     PayResult r;
     if (!require_connection(r.outcome)) return r;
-    if (amount <= 0) {
-        r.outcome = fail(ErrorCode::InvalidAmount, "Invalid amount " + cents(amount) + ": the amount must be greater than 0");
-        return r;
-    }
+    if (!require_positive(amount, r.outcome)) return r;
     std::vector<int32_t> take;
     if (!exact_payout(amount, 0, take)) {
         r.outcome = fail(ErrorCode::AmountNotPayable, "Amount not payable: " + cents(amount));

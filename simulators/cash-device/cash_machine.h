@@ -149,6 +149,7 @@ private:
     Outcome fail(ErrorCode code, std::string text);
     Outcome succeed() { return {}; }
     bool require_connection(Outcome& out);
+    bool require_positive(int32_t amount, Outcome& out);
 
     // Pieces to take from the levels (per denomination index) for an amount,
     // exactly; empty optional when no combination gives it. Only
