@@ -8,11 +8,21 @@
 #include <cstdint>
 #include <string>
 
-#include "cash_device_contract.h"
-#include "com/bstr.h"
-#include "com/com_ptr.h"
+#include <monvia/component/cash_device.h>
+#include <monvia/component/bstr.h>
+#include <monvia/component/com_ptr.h>
 
 namespace monvia::panel {
+
+using device::CashBoxMode;
+using device::CashBoxSide;
+using device::CLSID_CashDevice;
+using device::IID_ICashDevice;
+using device::ICashDevice;
+using device::LevelKind;
+using com::BSTR;
+using com::HRESULT;
+using com::VARIANT_BOOL;
 
 class CashDevice {
 public:

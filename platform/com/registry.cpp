@@ -12,7 +12,7 @@
 #include <system_error>
 #include <vector>
 
-#include "com/bstr.h"
+#include <monvia/component/bstr.h>
 #include "runtime/failure.h"
 
 namespace fs = std::filesystem;

@@ -12,8 +12,8 @@
 //    XDG_CONFIG_HOME is unset).
 //
 // A library is loaded only from the absolute path registered for it, never
-// from the working directory or a search path. It must export
-//   extern "C" HRESULT MonviaCreateInstance(const Guid* clsid, const Guid* iid, void** object);
+// from the working directory or a search path. It must export the entry point
+// declared in <monvia/component/server.h>.
 
 #include <filesystem>
 #include <functional>
@@ -21,14 +21,13 @@
 #include <memory>
 #include <mutex>
 
-#include "com/com_ptr.h"
-#include "com/types.h"
+#include <monvia/component/com_ptr.h>
+#include <monvia/component/server.h>
+#include <monvia/component/types.h>
 
 namespace monvia::com {
 
 using Factory = std::function<HRESULT(const Guid& iid, void** object)>;
-using CreateInstanceFn = HRESULT (*)(const Guid* clsid, const Guid* iid, void** object);
-inline constexpr const char* kCreateInstanceSymbol = "MonviaCreateInstance";
 
 class ClassRegistry {
 public:

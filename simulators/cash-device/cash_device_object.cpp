@@ -14,15 +14,16 @@
 #include <thread>
 
 #include "cash_machine.h"
-#include "com/bstr.h"
-#include "com/types.h"
-#include "panel/cash_device_contract.h"
+#include <monvia/component/bstr.h>
+#include <monvia/component/types.h>
+#include <monvia/component/cash_device.h>
+#include <monvia/component/server.h>
 #include "scenario.h"
 
 using namespace monvia::com;
-using monvia::panel::CLSID_CashDevice;
-using monvia::panel::IID_ICashDevice;
-using monvia::panel::ICashDevice;
+using monvia::device::CLSID_CashDevice;
+using monvia::device::IID_ICashDevice;
+using monvia::device::ICashDevice;
 
 namespace monvia::cashsim {
 namespace {
@@ -417,8 +418,7 @@ private:
 }  // namespace
 }  // namespace monvia::cashsim
 
-extern "C" __attribute__((visibility("default"))) HRESULT MonviaCreateInstance(const Guid* clsid, const Guid* iid,
-                                                                               void** object) {
+MONVIA_COMPONENT_EXPORT HRESULT MonviaCreateInstance(const Guid* clsid, const Guid* iid, void** object) {
     if (!clsid || !iid || !object) return E_POINTER;
     *object = nullptr;
     if (*clsid != CLSID_CashDevice) return CLASS_E_CLASSNOTAVAILABLE;

@@ -11,15 +11,15 @@
 #include <fstream>
 #include <optional>
 
-#include "com/bstr.h"
-#include "com/com_ptr.h"
+#include <monvia/component/bstr.h>
+#include <monvia/component/com_ptr.h>
 #include "com/registry.h"
-#include "panel/cash_device_contract.h"
+#include <monvia/component/cash_device.h>
 #include "runtime/failure.h"
 
 using namespace monvia;
 using namespace monvia::com;
-using namespace monvia::panel;
+using namespace monvia::device;
 namespace fs = std::filesystem;
 
 namespace {

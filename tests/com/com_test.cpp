@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "com/bstr.h"
-#include "com/com_ptr.h"
+#include <monvia/component/bstr.h>
+#include <monvia/component/com_ptr.h>
 #include "com/registry.h"
-#include "com/types.h"
+#include <monvia/component/types.h>
 #include "runtime/failure.h"
 #include "test_widget.h"
 

@@ -4,15 +4,14 @@
 
 #include <cstdlib>
 
-#include "com/types.h"
+#include <monvia/component/server.h>
 
 namespace {
 __attribute__((constructor)) void mark_loaded() { setenv("MONVIA_CWD_TRAP_LOADED", "1", 1); }
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) monvia::com::HRESULT MonviaCreateInstance(const monvia::com::Guid*,
-                                                                                            const monvia::com::Guid*,
-                                                                                            void** object) {
+MONVIA_COMPONENT_EXPORT monvia::com::HRESULT MonviaCreateInstance(const monvia::com::Guid*, const monvia::com::Guid*,
+                                                                  void** object) {
     if (object) *object = nullptr;
     return monvia::com::E_FAIL;
 }

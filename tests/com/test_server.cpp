@@ -6,7 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "com/bstr.h"
+#include <monvia/component/bstr.h>
+#include <monvia/component/server.h>
 #include "test_widget.h"
 
 using namespace monvia::com;
@@ -72,8 +73,7 @@ private:
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) HRESULT MonviaCreateInstance(const Guid* clsid, const Guid* iid,
-                                                                               void** object) {
+MONVIA_COMPONENT_EXPORT HRESULT MonviaCreateInstance(const Guid* clsid, const Guid* iid, void** object) {
     if (!clsid || !iid || !object) return E_POINTER;
     *object = nullptr;
     if (*clsid != CLSID_TestWidget) return CLASS_E_CLASSNOTAVAILABLE;

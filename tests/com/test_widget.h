@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "com/types.h"
+#include <monvia/component/types.h>
 
 namespace monvia::com::testing {
 

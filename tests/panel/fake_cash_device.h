@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "com/bstr.h"
-#include "com/types.h"
-#include "panel/cash_device_contract.h"
+#include <monvia/component/bstr.h>
+#include <monvia/component/types.h>
+#include "cash_device.h"
 
 namespace monvia::panel::testing_support {
 

@@ -1,4 +1,4 @@
-#include "com/bstr.h"
+#include <monvia/component/bstr.h>
 
 #include <cstdlib>
 #include <cstring>

@@ -1,5 +1,5 @@
 #pragma once
-// The CashDevice component as the panel calls it: a dual interface, its
+// The CashDevice component as its clients call it and its servers implement it: a dual interface, its
 // members in their binary order after the seven standard slots. Slots the
 // panel never calls are kept so that every member stands where the contract
 // puts it. Out parameters are pointers; in/out strings may be freed and
@@ -7,10 +7,10 @@
 
 #include <cstdint>
 
-#include "com/bstr.h"
-#include "com/types.h"
+#include <monvia/component/bstr.h>
+#include <monvia/component/types.h>
 
-namespace monvia::panel {
+namespace monvia::device {
 
 using com::BSTR;
 using com::HRESULT;
@@ -63,4 +63,4 @@ protected:
     ~ICashDevice() = default;
 };
 
-}  // namespace monvia::panel
+}  // namespace monvia::device

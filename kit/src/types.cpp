@@ -1,4 +1,4 @@
-#include "com/types.h"
+#include <monvia/component/types.h>
 
 #include <cstdio>
 #include <stdexcept>

@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "com/types.h"
+#include <monvia/component/types.h>
 
 namespace monvia::com {
 

@@ -1,0 +1,28 @@
+#pragma once
+// What an in-process server library exports so that the class registry can
+// create its objects. The registry loads the library from the absolute path
+// registered for the class and calls
+//
+//   extern "C" HRESULT MonviaCreateInstance(const Guid* clsid, const Guid* iid, void** object);
+//
+// which must return, in *object, the interface asked for with one reference
+// owned by the caller, or set *object to null and return a failing status
+// (CLASS_E_CLASSNOTAVAILABLE for a class the library does not serve,
+// E_NOINTERFACE for an interface the object does not have).
+
+#include <monvia/component/types.h>
+
+// Marks a function as exported from the server library, whatever the
+// library's default symbol visibility.
+#if defined(_WIN32)
+#define MONVIA_COMPONENT_EXPORT extern "C" __declspec(dllexport)
+#else
+#define MONVIA_COMPONENT_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace monvia::com {
+
+using CreateInstanceFn = HRESULT (*)(const Guid* clsid, const Guid* iid, void** object);
+inline constexpr const char* kCreateInstanceSymbol = "MonviaCreateInstance";
+
+}  // namespace monvia::com
