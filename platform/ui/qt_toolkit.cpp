@@ -21,8 +21,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QTimer>
 #include <algorithm>
 #include <limits>
@@ -31,6 +29,7 @@
 #include <utility>
 
 #include "runtime/failure.h"
+#include "ui/qt_text_area.h"
 
 namespace monvia::ui {
 
@@ -48,14 +47,6 @@ QFont to_qfont(const FontSpec& wanted) {
     font.setUnderline(wanted.underline);
     font.setStrikeOut(wanted.strike_out);
     return font;
-}
-
-// What the user typed into a multi-line box, with its line breaks as CR LF,
-// the line break of a multi-line text box.
-std::string with_crlf(const QString& plain) {
-    QString text = plain;
-    text.replace(QChar(u'\n'), QStringLiteral("\r\n"));
-    return text.toStdString();
 }
 
 // The message box. Ctrl+C copies the text, so that an outcome can be pasted
@@ -149,7 +140,7 @@ QtControl::QtControl(QtWindow& window, const ControlSpec& row, QWidget* parent)
         }
         case ControlKind::TextBox:
             if (layout_.flags & kMultiLine) {
-                auto t = std::make_unique<QPlainTextEdit>(parent);
+                auto t = std::make_unique<TextArea>(parent);
                 t->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
                 t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
                 t->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -159,10 +150,17 @@ QtControl::QtControl(QtWindow& window, const ControlSpec& row, QWidget* parent)
                     t->setReadOnly(true);
                     t->setUndoRedoEnabled(false);
                     t->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+                    // A read-only box shows what a program wrote, such as a
+                    // reply of megabytes without a line break. Wrapping at
+                    // word boundaries searches the rest of such a "word" for
+                    // every line it fills, which grows with the square of its
+                    // length; wrapping anywhere costs in proportion to the
+                    // text, and since the box has no scroll bars it is also
+                    // the only way every character stays on view.
+                    t->setWordWrapMode(QTextOption::WrapAnywhere);
                 }
-                t->setPlainText(text);
-                exact_revision_ = t->document()->revision();
-                plain_ = t.get();
+                t->set_exact_text(layout_.text);
+                area_ = t.get();
                 widget_ = std::move(t);
             } else {
                 auto t = std::make_unique<QLineEdit>(text, parent);
@@ -221,18 +219,18 @@ std::string QtControl::text() const {
         const QString shown = line_->text();
         return shown == qstr(exact_text_) ? exact_text_ : shown.toStdString();
     }
-    if (plain_)
-        return plain_->document()->revision() == exact_revision_ ? exact_text_ : with_crlf(plain_->toPlainText());
+    if (area_) return area_->exact_text();
     return exact_text_;
 }
 
 void QtControl::set_text(const std::string& text) {
+    if (area_) {
+        area_->set_exact_text(text);  // the box keeps its own text
+        return;
+    }
     const QString q = qstr(text);
     if (line_) {
         line_->setText(q);
-    } else if (plain_) {
-        plain_->setPlainText(q);
-        exact_revision_ = plain_->document()->revision();
     } else if (button_) {
         button_->setText(q);
     } else if (label_) {
@@ -245,20 +243,9 @@ void QtControl::set_text(const std::string& text) {
 }
 
 void QtControl::append_text(const std::string& more) {
-    // A transcript grows by appending at the end of its document rather than
-    // by replacing the whole text for every piece. A CR already at the end
-    // followed by an LF in the new piece would be one line break in the whole
-    // text but two when appended, so that case takes the whole-text path.
-    const bool joins_line_break = !exact_text_.empty() && exact_text_.back() == '\r' && !more.empty() &&
-                                  more.front() == '\n';
-    if (plain_ && plain_->document()->revision() == exact_revision_ && !joins_line_break) {
-        QTextCursor cursor(plain_->document());
-        cursor.movePosition(QTextCursor::End);
-        cursor.insertText(qstr(more));
-        exact_text_ += more;
-        exact_revision_ = plain_->document()->revision();
-        return;
-    }
+    // A transcript grows at the end of its document, without the whole text
+    // being read and written again for every piece.
+    if (area_) return area_->append_exact_text(more);
     set_text(text() + more);
 }
 

@@ -33,7 +33,6 @@ class QEventLoop;
 class QLabel;
 class QLineEdit;
 class QMessageBox;
-class QPlainTextEdit;
 class QTimer;
 class QWidget;
 
@@ -41,6 +40,7 @@ namespace monvia::ui {
 
 class QtToolkit;
 class QtWindow;
+class TextArea;
 
 // 0x00BBGGRR (red in bits 0-7) as 0xRRGGBB, the order QColor::fromRgb takes.
 constexpr uint32_t bgr_to_rgb(uint32_t bgr) {
@@ -91,14 +91,13 @@ private:
     // Typed views of widget_ (not owners).
     QAbstractButton* button_ = nullptr;
     QLineEdit* line_ = nullptr;
-    QPlainTextEdit* plain_ = nullptr;
+    TextArea* area_ = nullptr;  // a multi-line text box
     QLabel* label_ = nullptr;
-    // The text exactly as the program last set it. Qt normalises some text on
-    // the way in (a multi-line box keeps no CR of a CR LF, invalid UTF-8 turns
-    // into replacement characters), so as long as the user has not edited the
-    // control, text() gives back these bytes rather than Qt's version.
+    // The text exactly as the program last set it (all but a multi-line box,
+    // which keeps its own). Qt normalises some text on the way in (invalid
+    // UTF-8 turns into replacement characters), so as long as the user has not
+    // edited the control, text() gives back these bytes rather than Qt's version.
     std::string exact_text_;
-    int exact_revision_ = -1;  // multi-line: document revision when exact_text_ was shown
     bool enabled_ = true;
     int interval_ = 0;
     std::function<void()> click_;

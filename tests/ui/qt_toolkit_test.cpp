@@ -9,19 +9,24 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextCursor>
+#include <QTextLayout>
 #include <QTextDocument>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "qt_test_support.h"
@@ -314,7 +319,170 @@ TEST_F(QtToolkitTest, AReadOnlyBoxCanBeSelectedAndCopiedButNotEdited) {
     QGuiApplication::clipboard()->clear();
     QTest::keyClick(log, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("one\ntwo"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("one\r\ntwo"));
+}
+
+// ---- Copying out ------------------------------------------------------------
+
+// Every character of the Latin-1 upper half, U+0080 to U+00FF, in UTF-8.
+std::string latin1_upper_half() {
+    std::string s;
+    for (int c = 0x80; c <= 0xFF; ++c) {
+        s.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        s.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+    return s;
+}
+
+struct Copied {
+    QStringList formats;
+    QByteArray bytes;  // as asked for by the X11 clipboard
+    QString text;
+};
+
+// Selects the whole text of a box with the keyboard and copies it as a user
+// would; gives what the clipboard then holds.
+Copied copy_all(QWidget* box) {
+    QGuiApplication::clipboard()->clear();
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    if (!data) return {};
+    Copied c;
+    c.formats = data->formats();
+    c.bytes = data->data(QStringLiteral("text/plain"));
+    c.text = data->text();
+    return c;
+}
+
+TEST_F(QtToolkitTest, CopyingPutsExactlyTheCharactersOnTheClipboardAsPlainTextOnly) {
+    show();
+    struct Case {
+        const char* what;
+        std::string text;
+        bool single_line_too;  // a single-line box shows no line breaks
+    };
+    const Case cases[] = {
+        {"ASCII", "--> C|1|100 <b>&amp;</b> ~", true},
+        {"zero byte", std::string("a\0b\0", 4), true},
+        {"CR LF", "--> C|1|100\r\n<-- OK", false},
+        {"lone CR", "one\rtwo\r", false},
+        {"lone LF", "\none\ntwo", false},
+        {"every break kind", "a\r\n\r\nb\r\rc\n\nd\n\re", false},
+        {"U+0080 to U+00FF", latin1_upper_half(), true},
+        {"no-break space", "1\xc2\xa0" "000\xc2\xa0\xc2\xa0x", true},
+        {"outside the basic plane", "\xf0\x9f\x98\x80 \xf0\x9d\x84\x9e", true},
+        {"separators Qt treats as breaks", "a\xe2\x80\xa8" "b\xe2\x80\xa9" "c\xef\xb7\x90" "d", false},
+        {"everything at once", "\xc2\xa0\r\n" + latin1_upper_half() + std::string("\0\r", 2) + "\xf0\x9f\x98\x80", false},
+    };
+    for (const char* name : {"txtLog", "txtNote", "txtIn"})
+        for (const Case& k : cases) {
+            if (std::string(name) == "txtIn" && !k.single_line_too) continue;
+            SCOPED_TRACE(std::string(name) + ": " + k.what);
+            c(name).set_text(k.text);
+            const Copied copied = copy_all(w(name));
+            EXPECT_EQ(copied.formats, QStringList{QStringLiteral("text/plain")});
+            EXPECT_EQ(copied.bytes.toStdString(), k.text);
+            EXPECT_EQ(copied.text.toStdString(), k.text);
+            EXPECT_EQ(c(name).text(), k.text);  // selecting and copying change nothing
+        }
+}
+
+TEST_F(QtToolkitTest, CopyingPartOfATranscriptKeepsItsLineBreaksAsSet) {
+    auto* log = static_cast<QPlainTextEdit*>(w("txtLog"));
+    // Positions in the box: a 0, b 1, break 2, c 3, d 4, break 5, e 6, f 7,
+    // break 8, g 9, h 10, no-break space 11, break 12, i 13.
+    c("txtLog").set_text("ab\rcd\nef\r\ngh\xc2\xa0\r\ni");
+    struct Case {
+        int from, to;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {1, 10, "b\rcd\nef\r\ng"},
+        {2, 3, "\r"},
+        {5, 9, "\nef\r\n"},
+        {9, 14, "gh\xc2\xa0\r\ni"},
+        {13, 4, "d\nef\r\ngh\xc2\xa0\r\n"},  // selected from right to left
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::to_string(k.from) + ".." + std::to_string(k.to));
+        QTextCursor cursor(log->document());
+        cursor.setPosition(k.from);
+        cursor.setPosition(k.to, QTextCursor::KeepAnchor);
+        log->setTextCursor(cursor);
+        QGuiApplication::clipboard()->clear();
+        log->copy();
+        EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), k.expected);
+    }
+}
+
+TEST_F(QtToolkitTest, WhatWasCopiedStaysOnTheClipboardWhileTheTranscriptChanges) {
+    show();
+    const std::function<void()> changes[] = {
+        [this] { c("txtLog").append_text("\r\n<-- more"); },
+        [this] { c("txtLog").append_text("\n"); },  // joins the CR at the end into one break
+        [this] { c("txtLog").set_text("--> S|2"); },
+    };
+    for (const auto& change : changes) {
+        c("txtLog").set_text("--> S|1\r\n<-- OK\xc2\xa0\r");
+        copy_all(w("txtLog"));
+        change();
+        EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "--> S|1\r\n<-- OK\xc2\xa0\r");
+    }
+    // And after the box itself is gone.
+    c("txtLog").set_text("last words");
+    copy_all(w("txtLog"));
+    win_.reset();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "last words");
+}
+
+TEST_F(QtToolkitTest, ManyAppendsGiveExactlyTheConcatenation) {
+    auto* log = static_cast<QPlainTextEdit*>(w("txtLog"));
+    // Pieces that end and begin in every awkward place: inside a CR LF, inside
+    // a character of two, three and four bytes, on a zero byte.
+    const std::string pieces[] = {
+        "\r\n<-- OK|", "1|\r", "\nCREATED", std::string("\0", 1), "\xc2", "\xa0\xe2\x82", "\xac\xf0\x9f",
+        "\x98\x80\r", "\r\n", "\n", "\xc3\xbf" "end",
+    };
+    std::string expected = "--> S|1";
+    c("txtLog").set_text(expected);
+    for (int round = 0; round < 300; ++round)
+        for (const std::string& p : pieces) {
+            c("txtLog").append_text(p);
+            expected += p;
+        }
+    EXPECT_EQ(c("txtLog").text(), expected);
+    const Copied copied = copy_all(log);
+    EXPECT_EQ(copied.bytes.toStdString(), expected);
+    EXPECT_EQ(copied.text.toStdString(), expected);
+    // What the box shows: every line break once, no replacement characters.
+    EXPECT_EQ(log->document()->toRawText().count(QChar(0xFFFD)), 0);
+    EXPECT_EQ(log->document()->blockCount(), 1 + 300 * 5);
+}
+
+TEST_F(QtToolkitTest, TextThatIsNotUtf8IsKeptAsItsBytesWhileItGrows) {
+    c("txtLog").set_text("ok");
+    c("txtLog").append_text("\xff\xfe");
+    c("txtLog").append_text("\r");
+    c("txtLog").append_text("\nmore \xe2\x82\xac");
+    EXPECT_EQ(c("txtLog").text(), "ok\xff\xfe\r\nmore \xe2\x82\xac");
+    c("txtLog").set_text("fine again");
+    c("txtLog").append_text("!");
+    EXPECT_EQ(c("txtLog").text(), "fine again!");
+}
+
+TEST_F(QtToolkitTest, AReadOnlyBoxWrapsALongLineAnywhereSoEveryCharacterStaysOnView) {
+    show();
+    auto* log = static_cast<QPlainTextEdit*>(w("txtLog"));
+    c("txtLog").set_text("--> C|1|100\r\n<-- " + std::string(20000, 'x'));
+    const QTextBlock reply = log->document()->lastBlock();
+    ASSERT_NE(reply.layout(), nullptr);
+    log->viewport()->repaint();
+    // Wrapped to the box's width: many lines, none wider than the box.
+    EXPECT_GT(reply.layout()->lineCount(), 100);
+    for (int i = 0; i < reply.layout()->lineCount(); ++i)
+        EXPECT_LE(reply.layout()->lineAt(i).naturalTextWidth(), log->viewport()->width());
 }
 
 // ---- Timers -----------------------------------------------------------------
