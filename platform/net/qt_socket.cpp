@@ -25,7 +25,15 @@ namespace {
 // How long a closed connection may take to hand over bytes that are still
 // queued in the socket before it is cut off.
 constexpr int kDrainLimitMs = 5'000;
-constexpr qint64 kReadChunk = 64 * 1024;
+// Received bytes are handed over in pieces of at most this size, one piece
+// for each pass of the event loop, so that a reply of many megabytes reaches
+// the program as a series of DataArrival events with the window's own events
+// handled in between, instead of as one block that keeps the loop busy for
+// as long as the program needs to take it in. 64 KiB is what the kernel
+// usually has ready at once on a busy connection, so small replies still come
+// as one piece, and it is little enough for a handler to show in a few
+// milliseconds; the cost of one more event per 64 KiB is negligible.
+constexpr qint64 kPieceBytes = 64 * 1024;
 
 // Qt's error during an attempt or on an open connection, as a socket error number.
 int32_t number_for(QAbstractSocket::SocketError error, bool connecting) {
@@ -62,20 +70,27 @@ int32_t number_for_errno(int e) {
 
 class QtSocket::Impl {
 public:
-    Impl() : context_(std::make_unique<QObject>()), timer_(std::make_unique<QTimer>()) {
+    Impl()
+        : context_(std::make_unique<QObject>()), timer_(std::make_unique<QTimer>()), pump_(std::make_unique<QTimer>()) {
         timer_->setSingleShot(true);
         timer_->callOnTimeout(context_.get(), [this] { timed_out(); });
+        pump_->callOnTimeout(context_.get(), [this] { pump_once(); });
     }
 
     ~Impl() {
         *alive_ = false;
         timer_->stop();
+        pump_->stop();
         retire();
         draining_.clear();
         QCoreApplication::removePostedEvents(context_.get());
-        // Destroyed from inside one of our own events: the context object is
-        // still delivering it, so it goes once that has returned.
-        if (dispatching_ > 0) context_.release()->deleteLater();
+        // Destroyed from inside one of our own events: the context object (and
+        // the pump, when it was the pump's turn) is still delivering it, so it
+        // goes once that has returned.
+        if (dispatching_ > 0) {
+            context_.release()->deleteLater();
+            pump_.release()->deleteLater();
+        }
     }
 
     int16_t state() const { return state_; }
@@ -83,6 +98,7 @@ public:
     void close() {
         ++generation_;
         timer_->stop();
+        pump_->stop();
         retire();
         buffer_.clear();
         attempt_open_ = false;
@@ -211,13 +227,36 @@ private:
         end_connection(End::Broken, number_for(error, false));
     }
 
-    // Takes every byte the socket holds and notices the end of the connection.
+    // Qt has bytes for us: the pump takes them, unless it already runs.
     void read_input() {
         if (ended_ || !tcp_ || attempt_open_) return;
-        bool got = false;
+        if (!pump_->isActive()) pump_->start(0);
+    }
+
+    // One turn of the pump: takes the next piece of what the socket holds,
+    // raises DataArrival for it, and notices the end of the connection once
+    // every byte before it has been handed over. The pump is a timer without
+    // delay rather than a posted event, so that Qt handles the window's input
+    // and the other pending events before it turns again; it stops when the
+    // socket has nothing more for now, and readyRead starts it again.
+    void pump_once() {
+        if (ended_ || !tcp_ || attempt_open_) return pump_->stop();
+        qint64 got = 0;
+        bool drained = false;
         std::optional<std::pair<End, int32_t>> end;
         const auto fd = static_cast<int>(tcp_->socketDescriptor());
-        while (!end) {
+        const auto take = [&] {
+            const QByteArray chunk = tcp_->read(kPieceBytes - got);
+            buffer_.append(chunk.constData(), static_cast<size_t>(chunk.size()));
+            got += chunk.size();
+            return !chunk.isEmpty();
+        };
+        while (!end && !drained && got < kPieceBytes) {
+            // Qt may hold some bytes itself; those come first.
+            if (tcp_->bytesAvailable() > 0) {
+                if (!take()) drained = true;
+                continue;
+            }
             if (fd < 0) {
                 end = {End::PeerClosed, 0};
                 break;
@@ -225,26 +264,25 @@ private:
             char probe;
             const ssize_t r = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
             if (r > 0) {
-                const QByteArray chunk = tcp_->read(kReadChunk);
-                if (chunk.isEmpty()) break;
-                buffer_.append(chunk.constData(), static_cast<size_t>(chunk.size()));
-                got = true;
+                if (!take()) drained = true;
             } else if (r == 0) {
                 end = {End::PeerClosed, 0};
             } else if (errno == EINTR) {
                 continue;
             } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                break;
+                drained = true;
             } else {
                 end = {End::Broken, number_for_errno(errno)};
             }
         }
-        if (got) {
-            post([this] {
-                if (buffer_.empty()) return;  // an earlier handler took it all
-                const auto waiting = static_cast<int32_t>(std::min<size_t>(buffer_.size(), INT32_MAX));
-                deliver(on_data_arrival_, waiting);
-            });
+        if (end || drained) pump_->stop();
+        if (got > 0 && !buffer_.empty()) {  // else an earlier handler took it all
+            const uint64_t generation = generation_;
+            const std::shared_ptr<bool> alive = alive_;
+            const auto waiting = static_cast<int32_t>(std::min<size_t>(buffer_.size(), INT32_MAX));
+            deliver(on_data_arrival_, waiting);
+            // The handler may have destroyed the socket or closed the connection.
+            if (!*alive || generation != generation_) return;
         }
         if (end) end_connection(end->first, end->second);
     }
@@ -297,6 +335,7 @@ private:
 
     std::unique_ptr<QObject> context_;  // receives the posted events and the signals
     std::unique_ptr<QTimer> timer_;     // the connect time-out
+    std::unique_ptr<QTimer> pump_;      // hands received bytes over piece by piece
     std::unique_ptr<QTcpSocket> tcp_;
     std::vector<std::unique_ptr<QTcpSocket>> draining_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -26,6 +26,11 @@
 //   get_data() returns all of them and empties the buffer. DataArrival
 //   carries the number of bytes waiting, and is not raised when an earlier
 //   get_data() has already taken everything.
+// - Bytes are taken from the connection in pieces of at most 64 KiB, one
+//   piece and its DataArrival for each pass of the event loop, so a large
+//   reply arrives as a series of events with the program's other events
+//   handled in between. The next piece is read once the handler of the last
+//   one has returned; closing the connection in it drops the rest.
 // - The peer's orderly close sets State 8 and raises no event; bytes that came
 //   before it can still be read. A reset by the peer raises Error 10054 and
 //   sets State 9.

@@ -14,9 +14,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "net/qt_socket.h"
@@ -92,6 +95,18 @@ private:
     int fd_;
 };
 
+// Makes fd listen on a free loopback port; gives its address.
+sockaddr_in listen_on_loopback(int fd, int backlog) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), len), 0);
+    EXPECT_EQ(::listen(fd, backlog), 0);
+    EXPECT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    return addr;
+}
+
 // A listener whose accept queue is full: further handshakes never complete.
 struct FullListener {
     Fd listener{::socket(AF_INET, SOCK_STREAM, 0)};
@@ -99,13 +114,7 @@ struct FullListener {
     int32_t port = 0;
 
     FullListener() {
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        EXPECT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), len), 0);
-        EXPECT_EQ(::listen(listener.get(), 0), 0);
-        EXPECT_EQ(::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&addr), &len), 0);
+        sockaddr_in addr = listen_on_loopback(listener.get(), 0);
         port = ntohs(addr.sin_port);
         for (int i = 0; i < 3; ++i) {
             Fd f(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
@@ -360,6 +369,100 @@ TEST(QtSocket, HandlerMayDestroyTheSocketInsideItsOwnEvent) {
     ASSERT_TRUE(wait_until([&] { return ws == nullptr; }));
     pump(50);
     EXPECT_EQ(got, "bye");
+}
+
+// A peer on a plain blocking socket in a thread of its own, so that what it
+// sends is handed to the kernel in one call, whatever the client's event loop
+// is doing meanwhile.
+struct BlockingPeer {
+    Fd listener{::socket(AF_INET, SOCK_STREAM, 0)};
+    int32_t port = 0;
+    std::thread thread;
+
+    // Sends bytes once a client has connected and sent a byte, then closes
+    // the connection.
+    explicit BlockingPeer(std::string bytes) {
+        port = ntohs(listen_on_loopback(listener.get(), 1).sin_port);
+        thread = std::thread([fd = listener.get(), bytes = std::move(bytes)] {
+            Fd peer(::accept(fd, nullptr, nullptr));
+            char go;
+            if (peer.get() < 0 || ::recv(peer.get(), &go, 1, 0) != 1) return;
+            size_t sent = 0;
+            while (peer.get() >= 0 && sent < bytes.size()) {
+                const ssize_t n = ::send(peer.get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+                if (n <= 0) break;
+                sent += static_cast<size_t>(n);
+            }
+        });
+    }
+    ~BlockingPeer() {
+        ::shutdown(listener.get(), SHUT_RDWR);
+        thread.join();
+    }
+};
+
+// Counts the passes of the event loop: a timer without delay fires once in
+// every pass in which nothing more urgent is pending.
+struct LoopPasses {
+    int count = 0;
+    QTimer timer;
+    LoopPasses() {
+        QObject::connect(&timer, &QTimer::timeout, [this] { ++count; });
+        timer.start(0);
+    }
+};
+
+std::string pattern(size_t size) {
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+    return s;
+}
+
+TEST(QtSocket, TenMegabytesSentAtOnceArriveInOrderInBoundedPiecesWithTheLoopRunningBetween) {
+    const std::string bytes = pattern(10 * 1024 * 1024);
+    BlockingPeer peer(bytes);
+    Client client;
+    std::vector<size_t> pieces;
+    std::vector<int> passes_at;
+    LoopPasses passes;
+    client.ws.on_data_arrival([&](int32_t waiting) {
+        const std::string piece = client.ws.get_data();
+        EXPECT_EQ(static_cast<size_t>(waiting), piece.size());
+        pieces.push_back(piece.size());
+        passes_at.push_back(passes.count);
+        client.read += piece;
+    });
+    client.ws.on_send_complete([] {});
+    client.connect_to(peer.port);
+    client.ws.send_data("x");
+    ASSERT_TRUE(wait_until([&] { return client.read.size() >= bytes.size(); }, 60'000));
+    ASSERT_TRUE(wait_until([&] { return client.ws.state() == kClosing; }));
+    pump(50);
+    EXPECT_TRUE(client.read == bytes) << "the bytes came out of order or changed";
+    EXPECT_TRUE(client.events.empty()) << client.events.front();  // no Error, only arrivals
+    EXPECT_GE(pieces.size(), bytes.size() / (64 * 1024));
+    EXPECT_LE(*std::max_element(pieces.begin(), pieces.end()), size_t{64 * 1024});
+    for (size_t i = 1; i < passes_at.size(); ++i)
+        ASSERT_GT(passes_at[i], passes_at[i - 1]) << "pieces " << i - 1 << " and " << i << " came in one pass";
+}
+
+TEST(QtSocket, ClosingInTheHandlerOfTheFirstPieceDropsTheRestOfALargeReply) {
+    BlockingPeer peer(pattern(1024 * 1024));
+    Client client;
+    client.ws.on_data_arrival([&](int32_t) {
+        client.events.push_back("DataArrival");
+        client.read += client.ws.get_data();
+        client.ws.close();
+    });
+    client.ws.on_send_complete([] {});
+    client.connect_to(peer.port);
+    client.ws.send_data("x");
+    ASSERT_TRUE(wait_until([&] { return !client.events.empty(); }));
+    pump(300);
+    EXPECT_EQ(client.events, std::vector<std::string>{"DataArrival"});
+    EXPECT_EQ(client.ws.state(), kClosed);
+    EXPECT_LE(client.read.size(), size_t{64 * 1024});
+    EXPECT_EQ(client.read, pattern(client.read.size()));
 }
 
 }  // namespace
