@@ -1,6 +1,8 @@
 #include "ui/qt_text_area.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QMimeData>
+#include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -15,6 +17,7 @@ namespace {
 constexpr char16_t kParagraph = 0x2029;   // how the document holds a line break
 constexpr char16_t kFrameStart = 0xFDD0;  // taken as a line break by the document
 constexpr char16_t kFrameEnd = 0xFDD1;
+constexpr int kViewRefreshMs = 100;
 
 struct Utf8Scan {
     bool valid = true;    // every complete character is well-formed
@@ -91,7 +94,15 @@ QVariant DeferredText::retrieveData(const QString& mime_type, QMetaType type) co
     return *text_;
 }
 
-TextArea::TextArea(QWidget* parent) : QPlainTextEdit(parent) { revision_ = document()->revision(); }
+TextArea::TextArea(QWidget* parent) : QPlainTextEdit(parent) {
+    revision_ = document()->revision();
+    view_refresh_.setSingleShot(true);
+    view_refresh_.setInterval(kViewRefreshMs);
+    QObject::connect(&view_refresh_, &QTimer::timeout, this, [this] {
+        QAbstractTextDocumentLayout* layout = document()->documentLayout();
+        emit layout->documentSizeChanged(layout->documentSize());
+    });
+}
 
 TextArea::~TextArea() { settle_copies(); }
 
@@ -165,9 +176,28 @@ void TextArea::insert_at_end(const QString& text) {
     }
     if (piece.isEmpty()) return;
     settle_copies();
+    // Qt lays out the line a cursor moves to or ends in after an insertion,
+    // to know its place, unless that happens inside an edit block; for a
+    // reply line of megabytes that costs as much as the line is long, for
+    // every piece.
     QTextCursor cursor(document());
+    cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(piece);
+    if (isReadOnly()) {
+        // The view, too, lays out the line that changed and the last line of
+        // the document straight away when told of an insertion. Only what is
+        // on view needs laying out: the view is repainted (which lays out
+        // what it shows), and learns the document's new size once appends
+        // pause.
+        const QSignalBlocker quiet(document()->documentLayout());
+        cursor.insertText(piece);
+        cursor.endEditBlock();
+        viewport()->update();
+        view_refresh_.start();
+    } else {
+        cursor.insertText(piece);
+        cursor.endEditBlock();
+    }
     note_breaks(piece);
     revision_ = document()->revision();
 }

@@ -25,6 +25,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
@@ -107,6 +108,7 @@ private:
     std::optional<std::string> verbatim_;  // the text, when it is not valid UTF-8
     int revision_ = -1;          // the document's revision when the program last wrote it
     mutable std::vector<QPointer<DeferredText>> deferred_;  // copies whose text is not made yet
+    QTimer view_refresh_;  // tells the view the document's new size, a while after appends
 };
 
 }  // namespace monvia::ui

@@ -12,6 +12,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -459,6 +460,20 @@ TEST_F(QtToolkitTest, ManyAppendsGiveExactlyTheConcatenation) {
     // What the box shows: every line break once, no replacement characters.
     EXPECT_EQ(log->document()->toRawText().count(QChar(0xFFFD)), 0);
     EXPECT_EQ(log->document()->blockCount(), 1 + 300 * 5);
+}
+
+TEST_F(QtToolkitTest, AppendingToAShownTranscriptLaysOutNoLineOffView) {
+    show();
+    auto* log = static_cast<QPlainTextEdit*>(w("txtLog"));
+    c("txtLog").set_text("--> C|1|100");
+    for (int i = 0; i < 20; ++i) c("txtLog").append_text("\r\n<-- " + std::string(20000, 'x'));
+    // The last line is far below the box: nothing has laid it out.
+    EXPECT_EQ(log->document()->lastBlock().layout()->lineCount(), 0);
+    // The view learns the document's size once the appends pause, so that
+    // it can be scrolled to the end.
+    ASSERT_TRUE(wait_until(tk_, [&] { return log->verticalScrollBar()->maximum() > 0; }));
+    QTest::keyClick(log, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_GT(log->verticalScrollBar()->value(), 0);
 }
 
 TEST_F(QtToolkitTest, TextThatIsNotUtf8IsKeptAsItsBytesWhileItGrows) {
