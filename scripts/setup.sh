@@ -12,7 +12,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev
   fonts-liberation fontconfig
-  libx11-dev xvfb xauth x11-utils xdotool imagemagick procps iproute2
+  libx11-dev libxtst-dev xvfb xauth x11-utils xdotool imagemagick procps iproute2
 )
 
 missing=()

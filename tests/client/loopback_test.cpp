@@ -206,6 +206,52 @@ TEST_F(Loopback, ReplyInTwoPieces) {
     }
 }
 
+TEST_F(Loopback, AFloodArrivesWholeInBoundedPiecesOrOnlyItsFirstPieceWithoutKeep) {
+    constexpr int kFlood = 30000;
+    std::string stream = "OK|1|CREATED|100";
+    for (int i = 1; i <= kFlood; ++i) stream += "FLOOD|" + std::to_string(i);
+    // The transcript's pieces: what follows each "<-- ".
+    const auto pieces = [](const std::string& transcript) {
+        std::vector<std::string> out;
+        const std::string sep = "\r\n<-- ";
+        for (size_t at = transcript.find(sep); at != std::string::npos;) {
+            const size_t next = transcript.find(sep, at + sep.size());
+            out.push_back(transcript.substr(at + sep.size(), next == std::string::npos ? next : next - at - sep.size()));
+            at = next;
+        }
+        return out;
+    };
+    for (bool keep : {true, false}) {
+        SCOPED_TRACE(keep);
+        TicketService service({"--keep", "--flood", QString::number(kFlood)});
+        ASSERT_GT(service.port(), 0);
+        use_port(service.port());
+        control("chkKeep").set_value(keep ? 1 : 0);
+        send_and_wait("<-- ");
+        if (keep) {
+            ASSERT_TRUE(wait_until([&] { return text("txtRes").ends_with("FLOOD|30000"); }, 30'000));
+        }
+        settle(300);
+        const std::string transcript = text("txtRes");
+        ASSERT_TRUE(transcript.starts_with("--> C|1|100\r\n<-- ")) << transcript.substr(0, 40);
+        std::string joined;
+        for (const std::string& p : pieces(transcript)) {
+            EXPECT_LE(p.size(), 64u * 1024u);
+            joined += p;
+        }
+        if (keep) {
+            EXPECT_EQ(joined, stream);
+            EXPECT_EQ(test_->WS().state(), net::kConnected);
+        } else {
+            // Closed after the first piece: the rest never shows.
+            EXPECT_EQ(pieces(transcript).size(), 1u);
+            EXPECT_EQ(joined, stream.substr(0, joined.size()));
+            EXPECT_EQ(test_->WS().state(), net::kClosed);
+        }
+        test_->WS().close();
+    }
+}
+
 TEST_F(Loopback, ClosingTheWindowWhileConnectingEndsTheProgram) {
     // The service never completes a handshake, so the step waits for the
     // socket's own time-out, unless the window is closed first.
