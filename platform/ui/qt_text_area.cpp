@@ -72,6 +72,38 @@ Utf8Scan scan_utf8(std::string_view s) {
 
 QString from_utf8(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
+// Appends s in UTF-8, written straight into out: a copied transcript is
+// converted piece by piece without a temporary for every piece. A lone
+// surrogate, which valid text never holds, becomes U+FFFD.
+void append_utf8(QByteArray& out, QStringView s) {
+    const qsizetype start = out.size();
+    out.resize(start + s.size() * 3);
+    auto* p = reinterpret_cast<unsigned char*>(out.data() + start);
+    const char16_t* u = s.utf16();
+    const qsizetype n = s.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = u[i];
+        if (c < 0x80) {
+            *p++ = static_cast<unsigned char>(c);
+        } else if (c < 0x800) {
+            *p++ = static_cast<unsigned char>(0xC0 | (c >> 6));
+            *p++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(u[i + 1])) {
+            const char32_t cp = QChar::surrogateToUcs4(c, u[++i]);
+            *p++ = static_cast<unsigned char>(0xF0 | (cp >> 18));
+            *p++ = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
+            *p++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+            *p++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+        } else {
+            const char16_t k = QChar::isSurrogate(c) ? char16_t{0xFFFD} : c;
+            *p++ = static_cast<unsigned char>(0xE0 | (k >> 12));
+            *p++ = static_cast<unsigned char>(0x80 | ((k >> 6) & 0x3F));
+            *p++ = static_cast<unsigned char>(0x80 | (k & 0x3F));
+        }
+    }
+    out.truncate(reinterpret_cast<char*>(p) - out.constData());
+}
+
 }  // namespace
 
 QStringList DeferredText::formats() const { return {QStringLiteral("text/plain")}; }
@@ -270,7 +302,7 @@ QByteArray TextArea::exact_range_utf8(int from, int to) const {
     QByteArray out;
     if (to <= from) return out;
     out.reserve(to - from + 16);
-    const auto add = [&](QStringView s) { out.append(s.toUtf8()); };
+    const auto add = [&](QStringView s) { append_utf8(out, s); };
     walk_range(from, to, add, add);
     return out;
 }
