@@ -6,7 +6,8 @@
 // Unicode separators) into one paragraph break, so the box remembers, one
 // small entry per line, which break each one was. That is all it keeps beside
 // the document: the text itself lives only there, and appending costs in
-// proportion to the piece appended, not to what the box already holds.
+// proportion to the piece appended, not to what the box already holds. In a
+// read-only box an append lays out no line that is off view either.
 //
 // Two rare inputs need more: a piece that ends inside a UTF-8 character keeps
 // those (at most three) bytes back until the rest of the character comes,
@@ -95,8 +96,8 @@ private:
     QString exact_range(int from, int to) const;
     // The same in UTF-8.
     QByteArray exact_range_utf8(int from, int to) const;
-    // Calls part(text, from, count) for each stretch of the lines from
-    // position from to position to, and brk(line) for each line break.
+    // Calls part(characters) for each line's stretch between position from
+    // and position to, and brk(characters) for each line break between them.
     template <class Part, class Brk>
     void walk_range(int from, int to, Part part, Brk brk) const;
     // Which characters make the break that ends line number line.
@@ -108,7 +109,7 @@ private:
     std::optional<std::string> verbatim_;  // the text, when it is not valid UTF-8
     int revision_ = -1;          // the document's revision when the program last wrote it
     mutable std::vector<QPointer<DeferredText>> deferred_;  // copies whose text is not made yet
-    QTimer view_refresh_;  // tells the view the document's new size, a while after appends
+    QTimer view_refresh_;  // tells the view the document's new size once appends pause
 };
 
 }  // namespace monvia::ui
