@@ -65,6 +65,24 @@ fs::path home_directory() {
     return {};
 }
 
+// The absolute directories of a colon-separated XDG list, or of its default
+// when the variable is unset or names none; relative ones are ignored.
+std::vector<fs::path> xdg_list(const char* name, std::string_view fallback) {
+    std::vector<fs::path> dirs;
+    auto split = [&dirs](std::string_view list) {
+        while (!list.empty()) {
+            const auto colon = list.find(':');
+            const fs::path p(std::string(list.substr(0, colon)));
+            if (p.is_absolute()) dirs.push_back(p);
+            if (colon == std::string_view::npos) break;
+            list.remove_prefix(colon + 1);
+        }
+    };
+    if (const char* value = env(name)) split(value);
+    if (dirs.empty()) split(fallback);
+    return dirs;
+}
+
 // Finds the entry file of a class: "<{CLSID}>.class" as the layer writes it,
 // or any "*.class" whose name parses to the same identifier (another case,
 // no braces) for entries written by hand.
@@ -129,10 +147,22 @@ std::string dl_error_text() {
     }
 }
 
+// Names every place searched and how to register a server library there.
+std::string not_registered_text(const Guid& clsid, const std::vector<fs::path>& dirs) {
+    if (dirs.empty()) return clsid.str() + " has no in-process registration and no registration entry directory is set";
+    std::string text = clsid.str() + " has no in-process registration and no entry \"" + clsid.str() + ".class\" in ";
+    for (size_t i = 0; i < dirs.size(); ++i) text += (i ? ", " : "") + dirs[i].string();
+    return text + ". Register the server library with: monvia-register /absolute/path/to/the/library.so";
+}
+
 }  // namespace
 
 ClassRegistry& ClassRegistry::process() {
-    static ClassRegistry registry(default_entry_directory());
+    static ClassRegistry registry([] {
+        std::vector<fs::path> dirs;
+        for (auto& d : entry_directories()) dirs.push_back(std::move(d.path));
+        return dirs;
+    }());
     static const bool pinned = (registry.unload_on_destruction_ = false, true);
     (void)pinned;
     return registry;
@@ -154,9 +184,37 @@ fs::path ClassRegistry::default_entry_directory() {
     return home / ".config" / "monvia" / "classes";
 }
 
+std::vector<ClassRegistry::EntryDirectory> ClassRegistry::entry_directories() {
+    using Kind = EntryDirectory::Kind;
+    if (env("MONVIA_CLASS_REGISTRY")) return {{Kind::Override, default_entry_directory()}};
+    std::vector<EntryDirectory> dirs;
+    auto add = [&dirs](Kind kind, fs::path p) {
+        p = (p / "monvia" / "classes").lexically_normal();
+        for (const auto& d : dirs)
+            if (d.path == p) return;  // named twice: searched where it first stands
+        dirs.push_back({kind, std::move(p)});
+    };
+    if (fs::path user = default_entry_directory(); !user.empty()) dirs.push_back({Kind::User, user.lexically_normal()});
+    for (auto& p : xdg_list("XDG_CONFIG_DIRS", "/etc/xdg")) add(Kind::Administrator, std::move(p));
+    for (auto& p : xdg_list("XDG_DATA_DIRS", "/usr/local/share:/usr/share")) add(Kind::PackagedDefault, std::move(p));
+    return dirs;
+}
+
 ClassRegistry::ClassRegistry() = default;
 
-ClassRegistry::ClassRegistry(fs::path entry_directory) : entry_directory_(std::move(entry_directory)) {}
+ClassRegistry::ClassRegistry(fs::path entry_directory) {
+    if (!entry_directory.empty()) entry_directories_.push_back(std::move(entry_directory));
+}
+
+ClassRegistry::ClassRegistry(std::vector<fs::path> entry_directories) {
+    for (auto& d : entry_directories)
+        if (!d.empty()) entry_directories_.push_back(std::move(d));
+}
+
+const fs::path& ClassRegistry::entry_directory() const {
+    static const fs::path none;
+    return entry_directories_.empty() ? none : entry_directories_.front();
+}
 
 ClassRegistry::~ClassRegistry() {
     if (!unload_on_destruction_) return;
@@ -212,11 +270,36 @@ void ClassRegistry::write_entry(const fs::path& directory, const Guid& clsid, co
     }
 }
 
+std::vector<ClassRegistry::EntryFile> ClassRegistry::entries_in(const fs::path& directory) {
+    std::vector<EntryFile> entries;
+    std::error_code ec;
+    fs::directory_iterator it(directory, ec);
+    if (ec) return entries;
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec) break;
+        const fs::path& p = it->path();
+        if (p.extension() != ".class" || !fs::is_regular_file(p, ec)) continue;
+        const auto clsid = Guid::parse(p.stem().string());
+        if (!clsid) continue;
+        EntryFile e{*clsid, p, {}, {}};
+        try {
+            e.library = read_entry(p, *clsid);
+        } catch (const Failure& f) {
+            e.problem = f.description();
+        }
+        entries.push_back(std::move(e));
+    }
+    std::sort(entries.begin(), entries.end(), [](const EntryFile& a, const EntryFile& b) {
+        return a.clsid != b.clsid ? a.clsid < b.clsid : a.file < b.file;
+    });
+    return entries;
+}
+
 std::optional<fs::path> ClassRegistry::library_for(const Guid& clsid) const {
     if (auto it = libraries_.find(clsid); it != libraries_.end()) return it->second;
-    const auto file = find_entry_file(entry_directory_, clsid);
-    if (!file) return std::nullopt;
-    return read_entry(*file, clsid);
+    for (const fs::path& dir : entry_directories_)
+        if (const auto file = find_entry_file(dir, clsid)) return read_entry(*file, clsid);
+    return std::nullopt;
 }
 
 ClassRegistry::Library& ClassRegistry::load(const fs::path& path) {
@@ -266,12 +349,7 @@ void* ClassRegistry::create_instance(const Guid& clsid, const Guid& iid) {
             factory = it->second;
         } else {
             auto path = library_for(clsid);
-            if (!path) {
-                std::string where = entry_directory_.empty()
-                                        ? std::string("no registration entry directory is set")
-                                        : "no entry " + quoted(entry_directory_ / (clsid.str() + ".class"));
-                fail(REGDB_E_CLASSNOTREG, clsid.str() + " has no in-process registration and " + where);
-            }
+            if (!path) fail(REGDB_E_CLASSNOTREG, not_registered_text(clsid, entry_directories_));
             library = *path;
             Library& lib = load(library);
             if (!lib.create)

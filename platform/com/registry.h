@@ -7,9 +7,14 @@
 //    file "<class identifier>.class" (for example
 //    "{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}.class") holding one line
 //    "library=<absolute path>". Entries are read from the directory named by
-//    the environment variable MONVIA_CLASS_REGISTRY when it is set, otherwise
-//    from $XDG_CONFIG_HOME/monvia/classes (~/.config/monvia/classes when
-//    XDG_CONFIG_HOME is unset).
+//    the environment variable MONVIA_CLASS_REGISTRY alone when it is set;
+//    otherwise, in this order, from the user's directory
+//    $XDG_CONFIG_HOME/monvia/classes (~/.config/monvia/classes when
+//    XDG_CONFIG_HOME is unset), the administrator's directories
+//    <each of $XDG_CONFIG_DIRS>/monvia/classes (/etc/xdg/monvia/classes), and
+//    the packaged defaults <each of $XDG_DATA_DIRS>/monvia/classes
+//    (/usr/local/share/monvia/classes, /usr/share/monvia/classes). The first
+//    entry found for a class wins.
 //
 // A library is loaded only from the absolute path registered for it, never
 // from the working directory or a search path. It must export the entry point
@@ -20,6 +25,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include <monvia/component/com_ptr.h>
 #include <monvia/component/server.h>
@@ -34,15 +41,28 @@ public:
     // The registry the programs use, reading entries from the documented location.
     static ClassRegistry& process();
 
-    // Default entry directory (environment variable or the user's config dir).
+    // Default entry directory (environment variable or the user's config dir):
+    // where the user's registrations are written.
     static std::filesystem::path default_entry_directory();
 
-    // The directory entries are read from; empty when the registry reads none.
-    const std::filesystem::path& entry_directory() const { return entry_directory_; }
+    // Where the search goes, in order: the override alone, or the user's,
+    // the administrator's and the packaged-default directories.
+    struct EntryDirectory {
+        enum class Kind { Override, User, Administrator, PackagedDefault };
+        Kind kind;
+        std::filesystem::path path;
+    };
+    static std::vector<EntryDirectory> entry_directories();
+
+    // The first directory entries are read from; empty when the registry reads none.
+    const std::filesystem::path& entry_directory() const;
+    // Every directory entries are read from, in search order.
+    const std::vector<std::filesystem::path>& entry_search_path() const { return entry_directories_; }
 
     // Defined out of line: the loaded-library type is complete only there.
     ClassRegistry();
     explicit ClassRegistry(std::filesystem::path entry_directory);
+    explicit ClassRegistry(std::vector<std::filesystem::path> entry_directories);
     ~ClassRegistry();
     ClassRegistry(const ClassRegistry&) = delete;
     ClassRegistry& operator=(const ClassRegistry&) = delete;
@@ -55,6 +75,17 @@ public:
     // Writes an entry file into the directory (creating it); the path must be absolute.
     static void write_entry(const std::filesystem::path& directory, const Guid& clsid,
                             const std::filesystem::path& library);
+
+    // The entry files of one directory with the library each names; `problem`
+    // says why an entry gives no library (it cannot be read, has no library
+    // line). Sorted by class; a missing directory has none.
+    struct EntryFile {
+        Guid clsid;
+        std::filesystem::path file;
+        std::filesystem::path library;
+        std::string problem;
+    };
+    static std::vector<EntryFile> entries_in(const std::filesystem::path& directory);
 
     // Creates an instance and returns the interface asked for, with one
     // reference owned by the caller. Throws Failure on every failure:
@@ -72,7 +103,7 @@ private:
     std::optional<std::filesystem::path> library_for(const Guid& clsid) const;
     Library& load(const std::filesystem::path& path);
 
-    std::filesystem::path entry_directory_;
+    std::vector<std::filesystem::path> entry_directories_;
     std::map<Guid, Factory> factories_;
     std::map<Guid, std::filesystem::path> libraries_;
     // Loaded libraries stay loaded for the registry's lifetime: objects they

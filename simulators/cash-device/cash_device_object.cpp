@@ -435,3 +435,8 @@ MONVIA_COMPONENT_EXPORT HRESULT MonviaCreateInstance(const Guid* clsid, const Gu
         return E_UNEXPECTED;
     }
 }
+
+MONVIA_COMPONENT_EXPORT uint32_t MonviaListClasses(Guid* classes, uint32_t capacity) {
+    if (classes && capacity >= 1) classes[0] = CLSID_CashDevice;
+    return 1;
+}

@@ -18,6 +18,7 @@
 #include "com/registry.h"
 #include <monvia/component/types.h>
 #include "runtime/failure.h"
+#include "test_support.h"
 #include "test_widget.h"
 
 namespace fs = std::filesystem;
@@ -280,57 +281,6 @@ TEST(ComPtr, CountsReferences) {
 
 // ------------------------------------------------------------------ registry
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "monvia-com-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-// Sets or clears an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = getenv(name)) old_ = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
-
-class ScopedCwd {
-public:
-    explicit ScopedCwd(const fs::path& to) : old_(fs::current_path()) { fs::current_path(to); }
-    ~ScopedCwd() {
-        std::error_code ec;
-        fs::current_path(old_, ec);
-    }
-
-private:
-    fs::path old_;
-};
-
 const fs::path kServer = MONVIA_TEST_SERVER;
 const fs::path kNoExport = MONVIA_NO_EXPORT_SERVER;
 const fs::path kTrap = MONVIA_CWD_TRAP_SERVER;
@@ -560,6 +510,105 @@ TEST(Registry, OverrideDirectoryIsUsed) {
     ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
     ClassRegistry plain(ClassRegistry::default_entry_directory());
     EXPECT_EQ(creation_failure(plain, CLSID_TestWidget).number(), REGDB_E_CLASSNOTREG);
+}
+
+TEST(Registry, SearchOrderFollowsTheXdgRules) {
+    using Kind = ClassRegistry::EntryDirectory::Kind;
+    const struct {
+        const char* name;
+        const char* override_dir;
+        const char* config_dirs;
+        const char* data_dirs;
+        std::vector<std::pair<Kind, fs::path>> expected;
+    } cases[] = {
+        {"override alone", "/opt/reg", "/etc/a", "/usr/a", {{Kind::Override, "/opt/reg"}}},
+        {"defaults",
+         nullptr,
+         nullptr,
+         nullptr,
+         {{Kind::User, "/h/.config/monvia/classes"},
+          {Kind::Administrator, "/etc/xdg/monvia/classes"},
+          {Kind::PackagedDefault, "/usr/local/share/monvia/classes"},
+          {Kind::PackagedDefault, "/usr/share/monvia/classes"}}},
+        {"lists in their order; relative and empty members skipped, repeats searched once",
+         "",
+         "/etc/b::rel:/etc/a/",
+         "/x/share:/etc/b:/x/share",
+         {{Kind::User, "/h/.config/monvia/classes"},
+          {Kind::Administrator, "/etc/b/monvia/classes"},
+          {Kind::Administrator, "/etc/a/monvia/classes"},
+          {Kind::PackagedDefault, "/x/share/monvia/classes"}}},
+        {"lists naming nothing usable fall back to the defaults",
+         nullptr,
+         "relative",
+         ":",
+         {{Kind::User, "/h/.config/monvia/classes"},
+          {Kind::Administrator, "/etc/xdg/monvia/classes"},
+          {Kind::PackagedDefault, "/usr/local/share/monvia/classes"},
+          {Kind::PackagedDefault, "/usr/share/monvia/classes"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedEnv a("MONVIA_CLASS_REGISTRY", c.override_dir);
+        ScopedEnv b("XDG_CONFIG_HOME", nullptr);
+        ScopedEnv h("HOME", "/h");
+        ScopedEnv d("XDG_CONFIG_DIRS", c.config_dirs);
+        ScopedEnv e("XDG_DATA_DIRS", c.data_dirs);
+        std::vector<std::pair<Kind, fs::path>> got;
+        for (const auto& dir : ClassRegistry::entry_directories()) got.emplace_back(dir.kind, dir.path);
+        EXPECT_EQ(got, c.expected);
+    }
+}
+
+TEST(Registry, FirstEntryFoundWins) {
+    // Each place holds an entry or not; an entry names the working server or
+    // a library that is not there, so the outcome tells which entry was read.
+    enum Entry { None, Works, Missing };
+    const struct {
+        const char* name;
+        Entry user, admin, packaged;
+        HRESULT number;  // S_OK: created
+    } cases[] = {
+        {"packaged default alone", None, None, Works, S_OK},
+        {"administrator before packaged default", None, Missing, Works, E_MOD_NOT_FOUND},
+        {"administrator over a broken packaged default", None, Works, Missing, S_OK},
+        {"user before administrator", Missing, Works, Works, E_MOD_NOT_FOUND},
+        {"user over both", Works, Missing, Missing, S_OK},
+        {"nowhere", None, None, None, REGDB_E_CLASSNOTREG},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir root;
+        ScopedEnv a("MONVIA_CLASS_REGISTRY", nullptr);
+        ScopedEnv b("XDG_CONFIG_HOME", (root.path() / "home").c_str());
+        ScopedEnv d("XDG_CONFIG_DIRS", (root.path() / "etc").c_str());
+        ScopedEnv e("XDG_DATA_DIRS", ((root.path() / "empty").string() + ":" + (root.path() / "share").string()).c_str());
+        const std::pair<Entry, fs::path> places[] = {{c.user, root.path() / "home"},
+                                                     {c.admin, root.path() / "etc"},
+                                                     {c.packaged, root.path() / "share"}};
+        for (const auto& [entry, base] : places)
+            if (entry != None)
+                ClassRegistry::write_entry(base / "monvia" / "classes", CLSID_TestWidget,
+                                           entry == Works ? kServer : root.path() / "gone.so");
+        std::vector<fs::path> dirs;
+        for (const auto& d : ClassRegistry::entry_directories()) dirs.push_back(d.path);
+        ClassRegistry registry(dirs);
+        if (c.number == S_OK) {
+            EXPECT_TRUE(registry.create<ITestWidget>(CLSID_TestWidget, IID_ITestWidget));
+        } else {
+            const Failure f = creation_failure(registry, CLSID_TestWidget);
+            EXPECT_EQ(f.number(), c.number) << f.description();
+            if (c.number == REGDB_E_CLASSNOTREG)
+                // Every place searched, in order, and how to register.
+                expect_mentions(f.description(),
+                                {"Class not registered", CLSID_TestWidget.str() + ".class",
+                                 (root.path() / "home/monvia/classes").string() + ", " +
+                                     (root.path() / "etc/monvia/classes").string() + ", " +
+                                     (root.path() / "empty/monvia/classes").string() + ", " +
+                                     (root.path() / "share/monvia/classes").string(),
+                                 "monvia-register /"});
+        }
+    }
 }
 
 TEST(Registry, ProcessRegistryIsOne) { EXPECT_EQ(&ClassRegistry::process(), &ClassRegistry::process()); }

@@ -84,3 +84,12 @@ MONVIA_COMPONENT_EXPORT HRESULT MonviaCreateInstance(const Guid* clsid, const Gu
     widget.release()->Release();
     return h;
 }
+
+// Built a second time without this export, as a server that does not say
+// which classes it serves.
+#ifndef MONVIA_TEST_SERVER_UNLISTED
+MONVIA_COMPONENT_EXPORT uint32_t MonviaListClasses(Guid* classes, uint32_t capacity) {
+    if (classes && capacity >= 1) classes[0] = CLSID_TestWidget;
+    return 1;
+}
+#endif

@@ -9,6 +9,16 @@
 // owned by the caller, or set *object to null and return a failing status
 // (CLASS_E_CLASSNOTAVAILABLE for a class the library does not serve,
 // E_NOINTERFACE for an interface the object does not have).
+//
+// A server also says which classes it serves, so that the registration
+// command can write an entry for each of them:
+//
+//   extern "C" uint32_t MonviaListClasses(Guid* classes, uint32_t capacity);
+//
+// which copies up to `capacity` class identifiers into `classes` (which may be
+// null when `capacity` is 0) and returns how many classes the library serves,
+// even when that is more than `capacity`. It allocates nothing and may be
+// called before any object exists.
 
 #include <monvia/component/types.h>
 
@@ -24,5 +34,8 @@ namespace monvia::com {
 
 using CreateInstanceFn = HRESULT (*)(const Guid* clsid, const Guid* iid, void** object);
 inline constexpr const char* kCreateInstanceSymbol = "MonviaCreateInstance";
+
+using ListClassesFn = uint32_t (*)(Guid* classes, uint32_t capacity);
+inline constexpr const char* kListClassesSymbol = "MonviaListClasses";
 
 }  // namespace monvia::com
