@@ -17,6 +17,10 @@ ui::WindowSpec make_layout() {
     w.caption = "Velunt Test";
     w.client_width = 4575;
     w.client_height = 6390;
+    // Left of the panel's designed place (9210, 3600), so that both windows
+    // are seen side by side on a 1280 x 1024 screen when no window manager
+    // places them.
+    w.start_place = ui::ScreenPlace{1800, 3600};
     // A small sans-serif face: the check boxes are only 13 pixels high.
     w.font = ui::FontSpec{"Liberation Sans", 8, 400, false, false, false, 0};
     w.initial_focus = "txtIP";

@@ -13,6 +13,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Staged through DESTDIR with the real prefix, so that what is written at
 # install time (the simulator's entry, the pkg-config file) names /usr.
 set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_COMPONENTS_ALL testing velunttest dev)
 
@@ -28,6 +29,8 @@ set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 
 set(CPACK_DEBIAN_TESTING_PACKAGE_NAME monvia-testing)
 set(CPACK_DEBIAN_TESTING_PACKAGE_SECTION devel)
+# The panel's window font is metric-compatible with Liberation Serif.
+set(CPACK_DEBIAN_TESTING_PACKAGE_RECOMMENDS fonts-liberation)
 set(CPACK_COMPONENT_TESTING_DESCRIPTION
 "test panel for cash device components, with a simulator
 Testing is a desktop tool for people who test point-of-sale cash handling

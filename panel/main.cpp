@@ -10,7 +10,10 @@
 
 int main(int argc, char** argv) {
     if (!monvia::ui::display_available("Testing")) return 2;
+    monvia::ui::prepare_runtime_directory();
     QApplication app(argc, argv);
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.monvia.Testing"));
     monvia::ui::QtToolkit toolkit(app);
     int code = 0;
     {

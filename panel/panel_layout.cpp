@@ -18,6 +18,8 @@ ui::WindowSpec make_layout() {
     w.caption = "Monvia Test Program";
     w.client_width = 7830;
     w.client_height = 4320;
+    // The designed place on the screen.
+    w.start_place = ui::ScreenPlace{9210, 3600};
     w.back_color = kPanelBackColor;
     w.font = ui::FontSpec{"Times New Roman", 12, 400, false, false, false, 0};
     w.initial_focus = "cmdCharge";

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 preset="${1:-default}"
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  git build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev
   fonts-liberation fontconfig

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes a screenshot of a program's window on a private X server.
 #
-#   tools/screenshot.sh <program binary> <window title> <out.png> [NAME=value ...]
+#   tools/screenshot.sh <program binary> <window title> [<out.png>] [NAME=value ...]
+#   tools/screenshot.sh --docs [<build dir>]
 #
 # Starts Xvfb on a free display (96 dpi, 24-bit colour), runs the program
 # there with the given environment assignments, waits until its window with
@@ -9,23 +10,45 @@
 # window (its client area: there is no window manager, so no frame) into
 # out.png, and stops the program and the X server.
 #
+# Without <out.png> the picture goes to $TMPDIR/monvia-screenshots/<program>.png,
+# outside the repository. --docs makes the README's pictures of both windows,
+# docs/testing.png and docs/velunttest.png, from the given build (default
+# build/default).
+#
 # Needs: xvfb (Xvfb), xdotool, imagemagick (import, compare).
 #
 # Example:
-#   tools/screenshot.sh build/default/panel/Testing "Monvia Test Program" /tmp/panel.png
+#   tools/screenshot.sh build/default/panel/Testing "Monvia Test Program"
 
 set -euo pipefail
 
 usage() {
-    echo "usage: $0 <program binary> <window title> <out.png> [NAME=value ...]" >&2
+    echo "usage: $0 <program binary> <window title> [<out.png>] [NAME=value ...]" >&2
+    echo "       $0 --docs [<build dir>]" >&2
     exit 2
 }
 
-[[ $# -ge 3 ]] || usage
+if [[ ${1:-} == --docs ]]; then
+    [[ $# -le 2 ]] || usage
+    repo=$(cd "$(dirname "$0")/.." && pwd)
+    build=${2:-$repo/build/default}
+    "$0" "$build/panel/Testing" "Monvia Test Program" "$repo/docs/testing.png"
+    "$0" "$build/client/VeluntTest" "Velunt Test" "$repo/docs/velunttest.png"
+    exit 0
+fi
+
+[[ $# -ge 2 ]] || usage
 program=$1
 title=$2
-out=$3
-shift 3
+shift 2
+if [[ $# -ge 1 && ! $1 =~ ^[A-Za-z_][A-Za-z0-9_]*= ]]; then
+    out=$1
+    shift
+else
+    out_dir=${TMPDIR:-/tmp}/monvia-screenshots
+    mkdir -p -- "$out_dir"
+    out=$out_dir/$(basename -- "$program").png
+fi
 assignments=()
 for a in "$@"; do
     [[ $a =~ ^[A-Za-z_][A-Za-z0-9_]*= ]] || { echo "$0: not an environment assignment: $a" >&2; exit 2; }

@@ -21,6 +21,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTimer>
 #include <algorithm>
 #include <limits>
@@ -408,9 +409,32 @@ QtControl& QtWindow::control(std::string_view name) {
     throw std::out_of_range("window " + layout_.name + " has no control " + std::string(name));
 }
 
+namespace {
+
+// Puts a window with a designed start place there on the primary screen,
+// kept within the screen's usable area: from the client size before it is
+// first shown, and again from the frame once the platform has given it one.
+void place_window(QWidget& w, const WindowSpec& layout) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!layout.start_place || !screen) return;
+    const QRect all = screen->geometry();
+    const QRect usable = screen->availableGeometry();
+    const QSize outer = w.isVisible() ? w.frameGeometry().size() : w.size();
+    const auto [x, y] = place_on_screen(*layout.start_place, outer.width(), outer.height(),
+                                        {all.x(), all.y(), all.width(), all.height()},
+                                        {usable.x(), usable.y(), usable.width(), usable.height()});
+    // move() places a top-level window by its frame's top-left corner.
+    if (w.pos() != QPoint(x, y)) w.move(x, y);
+}
+
+}  // namespace
+
 void QtWindow::show() {
     if (closed_) return;
+    const bool first = !widget_->testAttribute(Qt::WA_WState_ExplicitShowHide);
+    if (first) place_window(*widget_, layout_);
     widget_->show();
+    if (first) place_window(*widget_, layout_);
     if (!layout_.initial_focus.empty())
         if (QWidget* w = control(layout_.initial_focus).widget()) w->setFocus(Qt::OtherFocusReason);
     widget_->raise();

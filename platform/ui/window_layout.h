@@ -3,9 +3,11 @@
 // its controls, in creation order. Positions and sizes are in twips
 // (15 twips make one pixel at 96 dpi).
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace monvia::ui {
@@ -48,16 +50,45 @@ struct FontSpec {
     int charset = 0;
 };
 
+// A place on the screen, in twips from the screen's top-left corner.
+struct ScreenPlace {
+    int left = 0;
+    int top = 0;
+};
+
 struct WindowSpec {
     std::string name;
     std::string caption;
     int client_width = 0;   // twips
     int client_height = 0;  // twips
+    std::optional<ScreenPlace> start_place;  // where it first opens; unset: where the platform puts it
     std::optional<uint32_t> back_color;  // 0x00BBGGRR; unset: the platform's own
     std::optional<FontSpec> font;        // unset: the platform's own
     std::string initial_focus;           // control that has the focus at start
     std::vector<ControlSpec> controls;   // in creation order
 };
+
+// A rectangle in pixels.
+struct PixelRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// Where a window of width x height pixels (frame included) designed at
+// `place` opens: the place, counted from the screen's top-left corner, moved
+// left and up just as far as needed for the whole window to stay within the
+// screen's usable area, but never beyond that area's left or top edge (a
+// window larger than the screen keeps its title bar reachable).
+inline std::pair<int, int> place_on_screen(const ScreenPlace& place, int width, int height, const PixelRect& screen,
+                                           const PixelRect& usable) {
+    auto clamp = [](int at, int size, int first, int extent) {
+        return std::max(first, std::min(at, first + extent - size));
+    };
+    return {clamp(screen.x + twips_to_pixels(place.left), width, usable.x, usable.width),
+            clamp(screen.y + twips_to_pixels(place.top), height, usable.y, usable.height)};
+}
 
 // Looks a control up in a window table; nullptr when absent.
 inline const ControlSpec* find_control(const WindowSpec& w, const std::string& name) {

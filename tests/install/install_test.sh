@@ -36,7 +36,7 @@ entry="$prefix/share/monvia/classes/{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}.class
 run_panel() {  # <XDG_DATA_DIRS> <buttons> <output file>
     mkdir -p "$work/home" "$work/etc"
     local rc=0
-    env -u MONVIA_CLASS_REGISTRY -u XDG_CONFIG_HOME HOME="$work/home" XDG_CONFIG_DIRS="$work/etc" \
+    env -u MONVIA_CLASS_REGISTRY -u XDG_CONFIG_HOME -u XDG_RUNTIME_DIR HOME="$work/home" XDG_CONFIG_DIRS="$work/etc" \
         XDG_DATA_DIRS="$1" QT_QPA_PLATFORM=offscreen LD_PRELOAD="$driver" MONVIA_DRIVER_PRESS="$2" \
         "$prefix/bin/Testing" >"$3" 2>"$3.err" || rc=$?
     echo "$rc"
@@ -71,6 +71,7 @@ tree)
             printf 'share/man/man1/%s.1.gz\n' monvia-register monvia-ticket-service
             for p in monvia-testing monvia-velunttest monvia-component-dev; do
                 printf "share/doc/$p/%s\n" copyright changelog.Debian.gz
+                echo "share/lintian/overrides/$p"
             done
             printf 'share/doc/monvia-testing/%s\n' README.md cash-device-simulator.md
             printf 'share/doc/monvia-velunttest/%s\n' README.md ticket-service.md
@@ -94,6 +95,8 @@ panel)
     rc=$(run_panel "$prefix/share" Connect "$work/out")
     expect_line "$work/out" "box: Connect OK"
     [[ $rc == 0 ]] || fail "Testing ended with $rc"
+    # Started as root with no runtime directory, it says nothing about one.
+    if [[ $(id -u) == 0 ]] && grep -F XDG_RUNTIME_DIR "$work/out.err"; then fail "a runtime-directory warning"; fi
     # Not registered anywhere: the failure report says where it looked and how to register.
     rc=$(run_panel "$work/nowhere" Connect "$work/out")
     grep -F "Class not registered" "$work/out" | grep -F "$work/home/.config/monvia/classes, $work/etc/monvia/classes, $work/nowhere/monvia/classes" |

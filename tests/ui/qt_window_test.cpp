@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -375,6 +376,64 @@ TEST(WindowTableErrors, TablesThatCannotBeBuiltAreRefused) {
         table.initial_focus = c.focus;
         EXPECT_THROW(tk.create_window(table), std::invalid_argument);
     }
+}
+
+
+// ---------------------------------------------------------- start placement
+
+TEST(WindowPlacement, DesignedPlaceKeptWithinTheUsableArea) {
+    // The panel's window (522 x 288 client pixels) at its designed place.
+    const ScreenPlace panel{9210, 3600};
+    const struct {
+        const char* name;
+        int width, height;
+        PixelRect screen, usable;
+        std::pair<int, int> expected;
+    } cases[] = {
+        {"room enough", 530, 310, {0, 0, 1280, 1024}, {0, 0, 1280, 1024}, {614, 240}},
+        {"a screen right of another", 530, 310, {1920, 0, 1280, 1024}, {1920, 0, 1280, 1024}, {2534, 240}},
+        {"too narrow: moved left", 530, 310, {0, 0, 800, 600}, {0, 0, 800, 600}, {270, 240}},
+        {"too low: moved up", 530, 310, {0, 0, 1280, 400}, {0, 0, 1280, 400}, {614, 90}},
+        {"a bar along the bottom", 530, 310, {0, 0, 1024, 540}, {0, 0, 1024, 500}, {494, 190}},
+        {"a bar along the top pushes it down", 530, 310, {0, 0, 1280, 1024}, {0, 300, 1280, 724}, {614, 300}},
+        {"larger than the screen: top-left corner", 530, 310, {0, 0, 320, 240}, {0, 0, 320, 240}, {0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(place_on_screen(panel, c.width, c.height, c.screen, c.usable), c.expected);
+    }
+}
+
+TEST(WindowPlacement, PanelAndClientDoNotOverlapOnA1280x1024Screen) {
+    const PixelRect screen{0, 0, 1280, 1024};
+    auto outer = [&](const WindowSpec& w) {
+        // A generous frame: title bar and borders.
+        const int width = twips_to_pixels(w.client_width) + 16, height = twips_to_pixels(w.client_height) + 40;
+        const auto [x, y] = place_on_screen(*w.start_place, width, height, screen, screen);
+        return QRect(x, y, width, height);
+    };
+    const QRect panel = outer(panel::frmTest_layout());
+    EXPECT_EQ(panel.topLeft(), QPoint(614, 240));
+#ifdef MONVIA_HAVE_CLIENT_LAYOUT
+    const QRect client = outer(client::Test_layout());
+    EXPECT_FALSE(panel.intersects(client)) << client.x() << "," << client.y();
+    EXPECT_TRUE(QRect(0, 0, 1280, 1024).contains(client));
+#endif
+}
+
+TEST(WindowPlacement, ShownWindowOpensAtItsPlaceOnTheScreen) {
+    QtToolkit tk(application());
+    const WindowSpec& layout = panel::frmTest_layout();
+    auto window = testing::make_window(tk, layout);
+    window->show();
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    const QRect all = screen->geometry(), usable = screen->availableGeometry();
+    const QSize size = window->widget()->frameGeometry().size();
+    const auto [x, y] = place_on_screen(*layout.start_place, size.width(), size.height(),
+                                        {all.x(), all.y(), all.width(), all.height()},
+                                        {usable.x(), usable.y(), usable.width(), usable.height()});
+    EXPECT_EQ(window->widget()->frameGeometry().topLeft(), QPoint(x, y));
 }
 
 }  // namespace
