@@ -29,7 +29,7 @@ set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 
 set(CPACK_DEBIAN_TESTING_PACKAGE_NAME monvia-testing)
 set(CPACK_DEBIAN_TESTING_PACKAGE_SECTION devel)
-# The panel's window font is metric-compatible with Liberation Serif.
+# The windows use Liberation faces (the panel's is metric-compatible with its design font).
 set(CPACK_DEBIAN_TESTING_PACKAGE_RECOMMENDS fonts-liberation)
 set(CPACK_COMPONENT_TESTING_DESCRIPTION
 "test panel for cash device components, with a simulator
@@ -46,6 +46,7 @@ library for the user or for the whole system.")
 
 set(CPACK_DEBIAN_VELUNTTEST_PACKAGE_NAME monvia-velunttest)
 set(CPACK_DEBIAN_VELUNTTEST_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_VELUNTTEST_PACKAGE_RECOMMENDS fonts-liberation)
 set(CPACK_COMPONENT_VELUNTTEST_DESCRIPTION
 "test client for ticket services, with a simulator
 VeluntTest is a desktop tool for people who test a ticket service by hand: it

@@ -113,6 +113,8 @@ kit)
     cmake --build "$work/example" >"$work/build.log" 2>&1 || { cat "$work/build.log" >&2; fail "building the example"; }
     server=$work/example/libexample_cash_device.so
     [[ -f $server ]] || fail "no $server"
+    exported=$(nm -D --defined-only "$server" | awk '{print $3}' | sort | tr '\n' ' ')
+    [[ $exported == "MonviaCreateInstance MonviaListClasses " ]] || fail "the example exports $exported"
     # pkg-config, the same source.
     flags=$(PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig" pkg-config --cflags --libs monvia-component)
     # shellcheck disable=SC2086
