@@ -9,6 +9,7 @@ namespace monvia::com {
 
 namespace {
 
+#if !defined(_WIN32)
 // Layout of one layer string in memory:
 //   [uint32 byte length][length/2 UTF-16 units][one char16_t NUL]
 // The string pointer points at the first unit. The block comes from the C
@@ -17,6 +18,7 @@ namespace {
 constexpr size_t kPrefix = sizeof(uint32_t);
 
 char* block_of(BSTR s) { return reinterpret_cast<char*>(s) - kPrefix; }
+#endif
 
 constexpr char32_t kReplacement = 0xFFFD;
 
@@ -50,6 +52,7 @@ void append_utf8(std::string& out, char32_t cp) {
 
 }  // namespace
 
+#if !defined(_WIN32)
 extern "C" {
 
 BSTR monvia_sys_alloc_string_len(const char16_t* chars, uint32_t length) {
@@ -81,6 +84,7 @@ uint32_t monvia_sys_string_len(BSTR s) {
 }
 
 }  // extern "C"
+#endif
 
 std::u16string utf8_to_utf16(std::string_view s) {
     std::u16string out;
@@ -179,6 +183,6 @@ BSTR alloc_utf8(std::string_view s) {
     return b;
 }
 
-std::string to_utf8(BSTR s) { return utf16_to_utf8(std::u16string_view(s, string_len(s))); }
+std::string to_utf8(BSTR s) { return utf16_to_utf8(chars_of(s)); }
 
 }  // namespace monvia::com

@@ -1,6 +1,7 @@
 #include <monvia/component/types.h>
 
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 namespace monvia::com {
@@ -29,7 +30,7 @@ bool read_hex(std::string_view text, size_t pos, size_t digits, uint64_t& out) {
 
 }  // namespace
 
-std::optional<Guid> Guid::parse(std::string_view text) {
+std::optional<Guid> parse_guid(std::string_view text) {
     // Braces are optional but must come as a pair.
     if (!text.empty() && text.front() == '{') {
         if (text.size() < 2 || text.back() != '}') return std::nullopt;
@@ -42,40 +43,49 @@ std::optional<Guid> Guid::parse(std::string_view text) {
     for (size_t dash : {8u, 13u, 18u, 23u})
         if (text[dash] != '-') return std::nullopt;
 
-    Guid g;
-    uint64_t v = 0;
-    if (!read_hex(text, 0, 8, v)) return std::nullopt;
-    g.data1 = static_cast<uint32_t>(v);
-    if (!read_hex(text, 9, 4, v)) return std::nullopt;
-    g.data2 = static_cast<uint16_t>(v);
-    if (!read_hex(text, 14, 4, v)) return std::nullopt;
-    g.data3 = static_cast<uint16_t>(v);
-    for (size_t i = 0; i < 2; ++i) {
-        if (!read_hex(text, 19 + 2 * i, 2, v)) return std::nullopt;
-        g.data4[i] = static_cast<uint8_t>(v);
+    uint64_t d1 = 0, d2 = 0, d3 = 0, v = 0;
+    if (!read_hex(text, 0, 8, d1) || !read_hex(text, 9, 4, d2) || !read_hex(text, 14, 4, d3)) return std::nullopt;
+    uint8_t d4[8] = {};
+    for (size_t i = 0; i < 8; ++i) {
+        // Two bytes before the last dash, six after it.
+        if (!read_hex(text, i < 2 ? 19 + 2 * i : 24 + 2 * (i - 2), 2, v)) return std::nullopt;
+        d4[i] = static_cast<uint8_t>(v);
     }
-    for (size_t i = 0; i < 6; ++i) {
-        if (!read_hex(text, 24 + 2 * i, 2, v)) return std::nullopt;
-        g.data4[2 + i] = static_cast<uint8_t>(v);
-    }
-    return g;
+    return Guid{static_cast<uint32_t>(d1), static_cast<uint16_t>(d2), static_cast<uint16_t>(d3),
+                {d4[0], d4[1], d4[2], d4[3], d4[4], d4[5], d4[6], d4[7]}};
 }
 
-std::string Guid::str() const {
+std::string to_string(const Guid& g) {
+    // The same layout under both backends' field names.
+    uint32_t d1 = 0;
+    uint16_t d2 = 0, d3 = 0;
+    uint8_t d4[8];
+    static_assert(sizeof(Guid) == 16);
+    std::memcpy(&d1, reinterpret_cast<const char*>(&g), 4);
+    std::memcpy(&d2, reinterpret_cast<const char*>(&g) + 4, 2);
+    std::memcpy(&d3, reinterpret_cast<const char*>(&g) + 6, 2);
+    std::memcpy(d4, reinterpret_cast<const char*>(&g) + 8, 8);
     char buf[40];
-    std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", static_cast<unsigned>(data1),
-                  static_cast<unsigned>(data2), static_cast<unsigned>(data3), data4[0], data4[1], data4[2], data4[3],
-                  data4[4], data4[5], data4[6], data4[7]);
+    std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", static_cast<unsigned>(d1),
+                  static_cast<unsigned>(d2), static_cast<unsigned>(d3), d4[0], d4[1], d4[2], d4[3], d4[4], d4[5], d4[6],
+                  d4[7]);
     return buf;
 }
 
+#if !defined(_WIN32)
+std::optional<Guid> Guid::parse(std::string_view text) { return parse_guid(text); }
+std::string Guid::str() const { return to_string(*this); }
+#endif
+
 Guid guid(std::string_view text) {
-    auto g = Guid::parse(text);
+    auto g = parse_guid(text);
     if (!g) throw std::invalid_argument("not a class or interface identifier: \"" + std::string(text) + "\"");
     return *g;
 }
 
-std::string describe(HRESULT h) {
+namespace {
+
+std::string layer_text(HRESULT h) {
     switch (h) {
         case S_OK: return "The operation completed successfully";
         case S_FALSE: return "The operation completed with nothing to report";
@@ -99,16 +109,51 @@ std::string describe(HRESULT h) {
     }
 }
 
+#if defined(_WIN32)
+// The system's message for a code, without the line break and full stop it
+// ends with, so that it reads as the layer's own texts do.
+std::string system_text(HRESULT h) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, static_cast<DWORD>(h), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text;
+    if (n && buffer) {
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+        if (bytes > 0) {
+            text.resize(static_cast<size_t>(bytes));
+            WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(n), text.data(), bytes, nullptr, nullptr);
+        }
+    }
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '.'))
+        text.pop_back();
+    return text;
+}
+#endif
+
+}  // namespace
+
+std::string describe(HRESULT h) {
+#if defined(_WIN32)
+    if (std::string text = system_text(h); !text.empty()) return text;
+#endif
+    return layer_text(h);
+}
+
 std::string hex(HRESULT h) {
     char buf[12];
     std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(static_cast<uint32_t>(h)));
     return buf;
 }
 
+#if !defined(_WIN32)
 // The two standard interfaces keep their well-known identifiers.
 const Guid IID_IUnknown{0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const Guid IID_IDispatch{0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 // {5B8E2C71-0A4D-4F96-8E3B-71C2D9A04E16}: this layer's own error description interface.
 const Guid IID_IErrorSource{0x5B8E2C71, 0x0A4D, 0x4F96, {0x8E, 0x3B, 0x71, 0xC2, 0xD9, 0xA0, 0x4E, 0x16}};
+
+#endif
 
 }  // namespace monvia::com

@@ -1,13 +1,31 @@
 #pragma once
 // Layer-owned strings: UTF-16, length-prefixed, allocated and freed only by
 // the layer so that ownership is clear across a library boundary. A null
-// pointer is the empty string.
+// pointer is the empty string. On Windows they are the system's strings,
+// allocated and freed by the system allocator, so that a component and its
+// client may each free what the other made.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include <monvia/component/types.h>
+
 namespace monvia::com {
+
+#if defined(_WIN32)
+
+using ::BSTR;
+static_assert(sizeof(OLECHAR) == sizeof(char16_t));
+
+inline BSTR alloc_string(std::u16string_view s) {
+    return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(s.data()), static_cast<UINT>(s.size()));
+}
+inline void free_string(BSTR s) { SysFreeString(s); }
+inline uint32_t string_len(BSTR s) { return SysStringLen(s); }
+inline std::u16string_view chars_of(BSTR s) { return {reinterpret_cast<const char16_t*>(s), string_len(s)}; }
+
+#else
 
 using BSTR = char16_t*;
 
@@ -22,6 +40,9 @@ inline BSTR alloc_string(std::u16string_view s) {
 }
 inline void free_string(BSTR s) { monvia_sys_free_string(s); }
 inline uint32_t string_len(BSTR s) { return monvia_sys_string_len(s); }
+inline std::u16string_view chars_of(BSTR s) { return {s, string_len(s)}; }
+
+#endif
 
 std::u16string utf8_to_utf16(std::string_view s);
 std::string utf16_to_utf8(std::u16string_view s);

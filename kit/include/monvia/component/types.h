@@ -2,16 +2,93 @@
 // Basic types of the component object model layer: identifiers, status
 // codes, 16-bit Booleans and the two base interfaces whose slots come first in
 // every dual interface.
+//
+// Two backends share these names. On Windows they are the system's own types
+// (GUID, HRESULT, VARIANT_BOOL, IUnknown, IDispatch and the status macros), so
+// that a component built against this kit is an ordinary COM component. On
+// Linux the layer defines binary-compatible types of its own. Code written
+// against the names below (and STDMETHODCALLTYPE on every interface method)
+// compiles for both.
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <objbase.h>
+#include <oaidl.h>
+#include <oleauto.h>
+#else
+// The system's calling convention for COM methods; the default one here.
+#ifndef STDMETHODCALLTYPE
+#define STDMETHODCALLTYPE
+#endif
+#endif
+
+#if defined(_WIN32)
+
+namespace monvia::com {
+
+using Guid = ::GUID;
+using ::HRESULT;
+using ::ULONG;
+using ::UINT;
+using ::LCID;
+using ::DISPID;
+using ::WORD;
+using ::OLECHAR;
+using ::LPOLESTR;
+using ::VARIANT_BOOL;
+using ::IUnknown;
+using ::IDispatch;
+using ::ITypeInfo;
+using ::DISPPARAMS;
+using ::VARIANT;
+using ::EXCEPINFO;
+
+constexpr HRESULT hr(uint32_t bits) { return static_cast<HRESULT>(bits); }
+// S_OK, E_FAIL, VARIANT_TRUE and the other status and Boolean names are the
+// system's macros here; these the system does not name (or names otherwise).
+inline constexpr HRESULT E_MOD_NOT_FOUND = hr(0x8007007E);   // the library is missing
+inline constexpr HRESULT E_PATH_NOT_FOUND = hr(0x80070003);
+inline constexpr HRESULT CO_E_BADPATH = CO_E_BAD_PATH;      // path not absolute
+
+constexpr bool failed(HRESULT h) { return h < 0; }
+constexpr bool succeeded(HRESULT h) { return h >= 0; }
+
+// The system's identifiers of the two base interfaces.
+using ::IID_IUnknown;
+using ::IID_IDispatch;
+
+}  // namespace monvia::com
+
+#else
+
 namespace monvia::com {
 
 using HRESULT = int32_t;
+using ULONG = uint32_t;
+using UINT = uint32_t;
+using LCID = uint32_t;
+using DISPID = int32_t;
+using WORD = uint16_t;
+using OLECHAR = char16_t;
+using LPOLESTR = OLECHAR*;
+// Dispatch argument types; the layer never looks inside them.
+struct ITypeInfo;
+struct DISPPARAMS;
+struct VARIANT;
+struct EXCEPINFO;
 using VARIANT_BOOL = int16_t;
 inline constexpr VARIANT_BOOL VARIANT_TRUE = -1;
 inline constexpr VARIANT_BOOL VARIANT_FALSE = 0;
@@ -54,15 +131,6 @@ struct Guid {
     friend auto operator<=>(const Guid&, const Guid&) = default;
 };
 
-// Throws std::invalid_argument; for identifiers written in the code.
-Guid guid(std::string_view text);
-
-// The text the layer gives a well-known status code; empty when it has none.
-std::string describe(HRESULT h);
-
-// Hexadecimal form, eight digits, upper case: "80040154".
-std::string hex(HRESULT h);
-
 extern const Guid IID_IUnknown;
 extern const Guid IID_IDispatch;
 extern const Guid IID_IErrorSource;
@@ -71,9 +139,9 @@ extern const Guid IID_IErrorSource;
 // No virtual destructor, so that no extra slot is added; objects are destroyed
 // through Release only.
 struct IUnknown {
-    virtual HRESULT QueryInterface(const Guid& iid, void** object) = 0;
-    virtual uint32_t AddRef() = 0;
-    virtual uint32_t Release() = 0;
+    virtual HRESULT STDMETHODCALLTYPE QueryInterface(const Guid& iid, void** object) = 0;
+    virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+    virtual ULONG STDMETHODCALLTYPE Release() = 0;
 
 protected:
     ~IUnknown() = default;
@@ -83,12 +151,13 @@ protected:
 // directly through the interface, never through Invoke, but the slots are
 // kept so that every member stands where the binary contract puts it.
 struct IDispatch : IUnknown {
-    virtual HRESULT GetTypeInfoCount(uint32_t* count) = 0;
-    virtual HRESULT GetTypeInfo(uint32_t index, uint32_t locale, void** info) = 0;
-    virtual HRESULT GetIDsOfNames(const Guid& iid, char16_t** names, uint32_t count, uint32_t locale,
-                                  int32_t* ids) = 0;
-    virtual HRESULT Invoke(int32_t id, const Guid& iid, uint32_t locale, uint16_t flags, void* params,
-                           void* result, void* exception_info, uint32_t* arg_error) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(const Guid& iid, LPOLESTR* names, UINT count, LCID locale,
+                                                    DISPID* ids) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID id, const Guid& iid, LCID locale, WORD flags,
+                                             DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception_info,
+                                             UINT* arg_error) = 0;
 
 protected:
     ~IDispatch() = default;
@@ -98,10 +167,37 @@ protected:
 // status; the layer asks for it after a failing call and uses the text as
 // the failure's description. Returns S_FALSE when it has nothing to say.
 struct IErrorSource : IUnknown {
-    virtual HRESULT TakeErrorDescription(char16_t** description) = 0;  // a layer string
+    virtual HRESULT STDMETHODCALLTYPE TakeErrorDescription(char16_t** description) = 0;  // a layer string
 
 protected:
     ~IErrorSource() = default;
 };
+
+}  // namespace monvia::com
+
+#endif
+
+namespace monvia::com {
+
+// Parses "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" (braces optional, any case).
+std::optional<Guid> parse_guid(std::string_view text);
+// Upper-case, with braces.
+std::string to_string(const Guid& g);
+
+// Orders identifiers, for maps keyed by class identifier.
+struct GuidLess {
+    bool operator()(const Guid& a, const Guid& b) const { return std::memcmp(&a, &b, sizeof(Guid)) < 0; }
+};
+
+// Throws std::invalid_argument; for identifiers written in the code.
+Guid guid(std::string_view text);
+
+// The text the layer gives a status code: on Windows the system's message
+// for it, else (and on Linux) the layer's own text for well-known codes;
+// empty when there is none.
+std::string describe(HRESULT h);
+
+// Hexadecimal form, eight digits, upper case: "80040154".
+std::string hex(HRESULT h);
 
 }  // namespace monvia::com
