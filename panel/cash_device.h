@@ -23,6 +23,8 @@ using device::LevelKind;
 using com::BSTR;
 using com::HRESULT;
 using com::VARIANT_BOOL;
+// A False to start an out parameter with (VARIANT_FALSE is a macro on Windows).
+inline constexpr VARIANT_BOOL kFalse = 0;
 
 class CashDevice {
 public:

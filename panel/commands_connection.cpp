@@ -33,7 +33,7 @@ void frmTest::cmdColor_Click() {
 }
 
 void frmTest::cmdErrorTest_Click() {
-    VARIANT_BOOL flag = com::VARIANT_FALSE;
+    VARIANT_BOOL flag = kFalse;
     // Result and flag are dropped: what HandleError does is the component's own.
     device().HandleError(55, "Quenzo", flag);
 }

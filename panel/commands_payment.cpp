@@ -64,7 +64,7 @@ void frmTest::cmdPay_Click() {
 
     // Follow-up: the error is read afresh and handed to the component's handler.
     ErrorDetails again;
-    VARIANT_BOOL flag = com::VARIANT_FALSE;
+    VARIANT_BOOL flag = kFalse;
     bool handled = false;
     const bool completed = resume.step([&] { again.code = device().LastErrorCode(); }) &&
                            resume.step([&] { again.text = device().LastErrorText(); }) &&

@@ -3,14 +3,21 @@
 
 #include <QApplication>
 
+#include <cstdio>
+
+#include "com/apartment.h"
 #include "com/registry.h"
 #include "panel_window.h"
+#include "runtime/failure.h"
 #include "ui/display_check.h"
 #include "ui/qt_toolkit.h"
 
-int main(int argc, char** argv) {
-    if (!monvia::ui::display_available("Testing")) return 2;
-    monvia::ui::prepare_runtime_directory();
+namespace {
+
+// The user-interface thread is in the component apartment for the life of
+// the program; it leaves only after the window and its device are gone.
+int run(int argc, char** argv) {
+    monvia::com::Apartment apartment;
     QApplication app(argc, argv);
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.monvia.Testing"));
@@ -22,4 +29,18 @@ int main(int argc, char** argv) {
         code = toolkit.run();
     }
     return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!monvia::ui::display_available("Testing")) return 2;
+    monvia::ui::prepare_runtime_directory();
+    try {
+        return run(argc, argv);
+    } catch (const monvia::Failure& f) {
+        // Only the apartment can fail before the window is there.
+        std::fprintf(stderr, "Testing: %s\n", f.description().c_str());
+        return 1;
+    }
 }

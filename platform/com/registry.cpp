@@ -397,4 +397,7 @@ void check(HRESULT h, IUnknown* object) {
     throw Failure(h, text);
 }
 
+// An object here explains itself through IErrorSource whatever the interface.
+void check(HRESULT h, IUnknown* object, const Guid&) { check(h, object); }
+
 }  // namespace monvia::com

@@ -19,6 +19,15 @@
 // A library is loaded only from the absolute path registered for it, never
 // from the working directory or a search path. It must export the entry point
 // declared in <monvia/component/server.h>.
+//
+// On Windows the same class is the system's: classes registered in the
+// process (factories and libraries) come first, and every other class is
+// created with CoCreateInstance from the system registry (in-process and
+// local servers). There is no entry directory; write_entry fails, since
+// servers are registered with regsvr32. A library registered directly must
+// export DllGetClassObject. As here, a default-constructed registry knows
+// only the classes registered in the process; the process registry and one
+// constructed with a directory (which is not read) use the system's.
 
 #include <filesystem>
 #include <functional>
@@ -104,13 +113,16 @@ private:
     Library& load(const std::filesystem::path& path);
 
     std::vector<std::filesystem::path> entry_directories_;
-    std::map<Guid, Factory> factories_;
-    std::map<Guid, std::filesystem::path> libraries_;
+    std::map<Guid, Factory, GuidLess> factories_;
+    std::map<Guid, std::filesystem::path, GuidLess> libraries_;
     // Loaded libraries stay loaded for the registry's lifetime: objects they
     // made may still be alive.
     std::map<std::filesystem::path, std::unique_ptr<Library>> loaded_;
     // The process registry never unloads: objects may outlive it during exit.
     bool unload_on_destruction_ = true;
+    // Windows: whether classes not registered in the process come from the
+    // system registry.
+    bool system_classes_ = false;
     mutable std::mutex mutex_;
 };
 
@@ -118,5 +130,11 @@ private:
 // its own description through IErrorSource; well-known codes fall back to the
 // layer's text. Does nothing for a succeeding status.
 void check(HRESULT h, IUnknown* object = nullptr);
+
+// The same for a call through interface `iid` of the object. On Windows the
+// description is read the standard way (the object's ISupportErrorInfo for
+// that interface, then GetErrorInfo), falling back to the system's message
+// for the code.
+void check(HRESULT h, IUnknown* object, const Guid& iid);
 
 }  // namespace monvia::com
