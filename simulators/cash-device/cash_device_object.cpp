@@ -13,11 +13,13 @@
 #include <string>
 #include <thread>
 
+#include "cash_device_object.h"
 #include "cash_machine.h"
 #include <monvia/component/bstr.h>
-#include <monvia/component/types.h>
 #include <monvia/component/cash_device.h>
+#include <monvia/component/error_info.h>
 #include <monvia/component/server.h>
+#include <monvia/component/types.h>
 #include "scenario.h"
 
 using namespace monvia::com;
@@ -42,9 +44,20 @@ void replace(BSTR* slot, const std::string& utf8) {
 
 bool leaves_outputs(const Effect* e) { return e && e->leave_outputs; }
 
-class CashDeviceObject final : public ICashDevice, public IErrorSource {
+std::atomic<long> g_objects{0};
+
+#if defined(_WIN32)
+// A failure's description goes to the system's error object.
+using ErrorReporting = ISupportErrorInfo;
+#else
+// A failure's description is taken through the layer's interface.
+using ErrorReporting = IErrorSource;
+#endif
+
+class CashDeviceObject final : public ICashDevice, public ErrorReporting {
 public:
     CashDeviceObject() {
+        ++g_objects;
         const char* file = std::getenv(kScenarioVariable);
         if (!file || !*file) return;
         try {
@@ -58,105 +71,114 @@ public:
     }
 
     // IUnknown
-    HRESULT QueryInterface(const Guid& iid, void** object) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(const Guid& iid, void** object) override {
         if (!object) return E_POINTER;
         *object = nullptr;
         if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_ICashDevice)
             *object = static_cast<ICashDevice*>(this);
+#if defined(_WIN32)
+        else if (iid == IID_ISupportErrorInfo)
+#else
         else if (iid == IID_IErrorSource)
-            *object = static_cast<IErrorSource*>(this);
+#endif
+            *object = static_cast<ErrorReporting*>(this);
         else
             return E_NOINTERFACE;
         AddRef();
         return S_OK;
     }
-    uint32_t AddRef() override { return ++refs_; }
-    uint32_t Release() override {
-        const uint32_t left = --refs_;
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
         if (left == 0) std::unique_ptr<CashDeviceObject> last(this);
         return left;
     }
 
-    // IDispatch: members are called through the interface only.
-    HRESULT GetTypeInfoCount(uint32_t* count) override {
+    // IDispatch: members are called through the interface only. There is no
+    // type library, and late binding by name is refused with a description
+    // that says so, rather than answered as if a name were merely unknown.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         if (!count) return E_POINTER;
         *count = 0;
         return S_OK;
     }
-    HRESULT GetTypeInfo(uint32_t, uint32_t, void** info) override {
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
         if (info) *info = nullptr;
         return late_bound();
     }
-    HRESULT GetIDsOfNames(const Guid&, char16_t**, uint32_t, uint32_t, int32_t*) override { return late_bound(); }
-    HRESULT Invoke(int32_t, const Guid&, uint32_t, uint16_t, void*, void*, void*, uint32_t*) override {
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(const Guid&, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return late_bound();
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, const Guid&, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                     UINT*) override {
         return late_bound();
     }
 
     // ICashDevice
-    HRESULT get_LastErrorCode(int16_t* code) override {
+    HRESULT STDMETHODCALLTYPE get_LastErrorCode(int16_t* code) override {
         return run(kGetLastErrorCode, [&](const Effect* e) {
             if (!code) return null_pointer(kGetLastErrorCode);
             if (!leaves_outputs(e)) *code = machine_.last_error_code();
             return S_OK;
         });
     }
-    HRESULT put_LastErrorCode(int16_t) override {
+    HRESULT STDMETHODCALLTYPE put_LastErrorCode(int16_t) override {
         return run(kPutLastErrorCode, [&](const Effect*) {
             return refuse(E_NOTIMPL, "LastErrorCode is read-only: it tells the machine's last failure");
         });
     }
-    HRESULT get_LastErrorText(BSTR* text) override {
+    HRESULT STDMETHODCALLTYPE get_LastErrorText(BSTR* text) override {
         return run(kGetLastErrorText, [&](const Effect* e) {
             if (!text) return null_pointer(kGetLastErrorText);
             if (!leaves_outputs(e)) replace(text, machine_.last_error_text());
             return S_OK;
         });
     }
-    HRESULT put_LastErrorText(BSTR) override {
+    HRESULT STDMETHODCALLTYPE put_LastErrorText(BSTR) override {
         return run(kPutLastErrorText, [&](const Effect*) {
             return refuse(E_NOTIMPL, "LastErrorText is read-only: it tells the machine's last failure");
         });
     }
-    HRESULT get_ColorA(uint32_t* colour) override {
+    HRESULT STDMETHODCALLTYPE get_ColorA(uint32_t* colour) override {
         return run(kGetColorA, [&](const Effect* e) {
             if (!colour) return null_pointer(kGetColorA);
             if (!leaves_outputs(e)) *colour = machine_.colour_a();
             return S_OK;
         });
     }
-    HRESULT put_ColorA(uint32_t colour) override {
+    HRESULT STDMETHODCALLTYPE put_ColorA(uint32_t colour) override {
         return run(kPutColorA, [&](const Effect*) {
             machine_.set_colour_a(colour);
             return S_OK;
         });
     }
-    HRESULT get_ColorB(int32_t* value) override {
+    HRESULT STDMETHODCALLTYPE get_ColorB(int32_t* value) override {
         return run(kGetColorB, [&](const Effect* e) {
             if (!value) return null_pointer(kGetColorB);
             if (!leaves_outputs(e)) *value = machine_.colour_b();
             return S_OK;
         });
     }
-    HRESULT put_ColorB(int32_t value) override {
+    HRESULT STDMETHODCALLTYPE put_ColorB(int32_t value) override {
         return run(kPutColorB, [&](const Effect*) {
             machine_.set_colour_b(value);
             return S_OK;
         });
     }
-    HRESULT get_Host(BSTR* host) override {
+    HRESULT STDMETHODCALLTYPE get_Host(BSTR* host) override {
         return run(kGetHost, [&](const Effect* e) {
             if (!host) return null_pointer(kGetHost);
             if (!leaves_outputs(e)) replace(host, machine_.host());
             return S_OK;
         });
     }
-    HRESULT put_Host(BSTR host) override {
+    HRESULT STDMETHODCALLTYPE put_Host(BSTR host) override {
         return run(kPutHost, [&](const Effect*) {
             machine_.set_host(to_utf8(host));
             return S_OK;
         });
     }
-    HRESULT Connect(VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE Connect(VARIANT_BOOL* result) override {
         return run(kConnect, [&](const Effect* e) {
             if (!result) return null_pointer(kConnect);
             Outcome o;
@@ -172,13 +194,13 @@ public:
             return S_OK;
         });
     }
-    HRESULT Disconnect() override {
+    HRESULT STDMETHODCALLTYPE Disconnect() override {
         return run(kDisconnect, [&](const Effect*) {
             machine_.disconnect();
             return S_OK;
         });
     }
-    HRESULT Change(int32_t* inserted, int32_t* paid, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE Change(int32_t* inserted, int32_t* paid, VARIANT_BOOL* result) override {
         return run(kChange, [&](const Effect* e) {
             if (!inserted || !paid || !result) return null_pointer(kChange);
             ChangeResult r;
@@ -194,7 +216,7 @@ public:
             return S_OK;
         });
     }
-    HRESULT AddChange(int32_t* added, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE AddChange(int32_t* added, VARIANT_BOOL* result) override {
         return run(kAddChange, [&](const Effect* e) {
             if (!added || !result) return null_pointer(kAddChange);
             AddChangeResult r;
@@ -207,7 +229,7 @@ public:
             return S_OK;
         });
     }
-    HRESULT Pay(int32_t amount, int32_t* paid, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE Pay(int32_t amount, int32_t* paid, VARIANT_BOOL* result) override {
         return run(kPay, [&](const Effect* e) {
             if (!paid || !result) return null_pointer(kPay);
             PayResult r;
@@ -220,7 +242,7 @@ public:
             return S_OK;
         });
     }
-    HRESULT Charge(int32_t amount, int32_t* inserted, int32_t* returned, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE Charge(int32_t amount, int32_t* inserted, int32_t* returned, VARIANT_BOOL* result) override {
         return run(kCharge, [&](const Effect* e) {
             if (!inserted || !returned || !result) return null_pointer(kCharge);
             ChargeResult r;
@@ -236,7 +258,7 @@ public:
             return S_OK;
         });
     }
-    HRESULT CashBoxControl(int32_t mode, int32_t* coins_cb_value, int32_t* notes_cb_value, int32_t* change_value,
+    HRESULT STDMETHODCALLTYPE CashBoxControl(int32_t mode, int32_t* coins_cb_value, int32_t* notes_cb_value, int32_t* change_value,
                            VARIANT_BOOL* result) override {
         return run(kCashBoxControl, [&](const Effect* e) {
             if (!coins_cb_value || !notes_cb_value || !change_value || !result) return null_pointer(kCashBoxControl);
@@ -255,7 +277,7 @@ public:
             return S_OK;
         });
     }
-    HRESULT Configuration(VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE Configuration(VARIANT_BOOL* result) override {
         return run(kConfiguration, [&](const Effect* e) {
             if (!result) return null_pointer(kConfiguration);
             Outcome o;
@@ -267,7 +289,7 @@ public:
             return S_OK;
         });
     }
-    HRESULT GetAmounts(BSTR* denoms, BSTR* quantities, int32_t* value, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE GetAmounts(BSTR* denoms, BSTR* quantities, int32_t* value, VARIANT_BOOL* result) override {
         return run(kGetAmounts, [&](const Effect* e) {
             if (!denoms || !quantities || !value || !result) return null_pointer(kGetAmounts);
             AmountsResult r;
@@ -284,7 +306,7 @@ public:
             return S_OK;
         });
     }
-    HRESULT EmptyCashBox(int32_t which, int32_t* value, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE EmptyCashBox(int32_t which, int32_t* value, VARIANT_BOOL* result) override {
         return run(kEmptyCashBox, [&](const Effect* e) {
             if (!value || !result) return null_pointer(kEmptyCashBox);
             EmptyResult r;
@@ -297,7 +319,7 @@ public:
             return S_OK;
         });
     }
-    HRESULT GetLevels(int32_t kind, BSTR* denoms, BSTR* levels, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE GetLevels(int32_t kind, BSTR* denoms, BSTR* levels, VARIANT_BOOL* result) override {
         return run(kGetLevels, [&](const Effect* e) {
             if (!denoms || !levels || !result) return null_pointer(kGetLevels);
             ListResult r;
@@ -313,7 +335,7 @@ public:
             return S_OK;
         });
     }
-    HRESULT HandleError(int32_t code, BSTR text, VARIANT_BOOL* flag, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE HandleError(int32_t code, BSTR text, VARIANT_BOOL* flag, VARIANT_BOOL* result) override {
         return run(kHandleError, [&](const Effect* e) {
             if (!flag || !result) return null_pointer(kHandleError);
             HandleResult r;
@@ -326,14 +348,14 @@ public:
             return S_OK;
         });
     }
-    HRESULT get_Connected(VARIANT_BOOL* connected) override {
+    HRESULT STDMETHODCALLTYPE get_Connected(VARIANT_BOOL* connected) override {
         return run(kGetConnected, [&](const Effect* e) {
             if (!connected) return null_pointer(kGetConnected);
             if (!leaves_outputs(e)) *connected = boolean(machine_.connected());
             return S_OK;
         });
     }
-    HRESULT PaySpecific(int32_t amount, int32_t* paid, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE PaySpecific(int32_t amount, int32_t* paid, VARIANT_BOOL* result) override {
         return run(kPaySpecific, [&](const Effect* e) {
             if (!paid || !result) return null_pointer(kPaySpecific);
             PayResult r;
@@ -347,8 +369,14 @@ public:
         });
     }
 
+#if defined(_WIN32)
+    // ISupportErrorInfo: every failure of the interface has a description.
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(const Guid& iid) override {
+        return iid == IID_ICashDevice ? S_OK : S_FALSE;
+    }
+#else
     // IErrorSource: the description of the last failing status, once.
-    HRESULT TakeErrorDescription(char16_t** description) override {
+    HRESULT STDMETHODCALLTYPE TakeErrorDescription(char16_t** description) override {
         if (!description) return E_POINTER;
         *description = nullptr;
         std::lock_guard lock(mutex_);
@@ -359,8 +387,9 @@ public:
         description_.clear();
         return S_OK;
     }
+#endif
 
-    ~CashDeviceObject() = default;
+    ~CashDeviceObject() { --g_objects; }
 
 private:
     // Every member runs here: the call is counted, the scenario's delay and
@@ -369,6 +398,11 @@ private:
     HRESULT run(int slot, Body&& body) {
         std::lock_guard lock(mutex_);
         description_.clear();
+        return described(run_locked(slot, body));
+    }
+
+    template <class Body>
+    HRESULT run_locked(int slot, Body& body) {
         try {
             const Effect* e = scenario_.effect_for(slot, ++calls_[slot]);
             if (e && e->delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(e->delay_ms));
@@ -403,7 +437,19 @@ private:
     HRESULT late_bound() {
         std::lock_guard lock(mutex_);
         description_ = "CashDevice is called through its interface; late binding is not supported";
-        return E_NOTIMPL;
+        return described(E_NOTIMPL);
+    }
+
+    // On Windows a failing status leaves its description in the thread's
+    // error object, and a succeeding one clears it.
+    HRESULT described(HRESULT h) {
+#if defined(_WIN32)
+        if (FAILED(h) && !description_.empty())
+            set_error_info(IID_ICashDevice, "CashDevice", description_);
+        else
+            clear_error_info();
+#endif
+        return h;
     }
 
     std::atomic<uint32_t> refs_{1};
@@ -416,17 +462,17 @@ private:
 };
 
 }  // namespace
-}  // namespace monvia::cashsim
 
-MONVIA_COMPONENT_EXPORT HRESULT MonviaCreateInstance(const Guid* clsid, const Guid* iid, void** object) {
-    if (!clsid || !iid || !object) return E_POINTER;
+long live_objects() { return g_objects.load(); }
+
+HRESULT create_cash_device(const Guid& iid, void** object) {
+    if (!object) return E_POINTER;
     *object = nullptr;
-    if (*clsid != CLSID_CashDevice) return CLASS_E_CLASSNOTAVAILABLE;
     try {
-        auto device = std::make_unique<monvia::cashsim::CashDeviceObject>();
+        auto device = std::make_unique<CashDeviceObject>();
         // The new object holds one reference; QueryInterface adds the
         // caller's and dropping ours leaves exactly one (or none on refusal).
-        const HRESULT h = device->QueryInterface(*iid, object);
+        const HRESULT h = device->QueryInterface(iid, object);
         device.release()->Release();
         return h;
     } catch (const std::bad_alloc&) {
@@ -436,7 +482,19 @@ MONVIA_COMPONENT_EXPORT HRESULT MonviaCreateInstance(const Guid* clsid, const Gu
     }
 }
 
+}  // namespace monvia::cashsim
+
+#if !defined(_WIN32)
+MONVIA_COMPONENT_EXPORT HRESULT MonviaCreateInstance(const Guid* clsid, const Guid* iid, void** object) {
+    if (!clsid || !iid || !object) return E_POINTER;
+    *object = nullptr;
+    if (*clsid != CLSID_CashDevice) return CLASS_E_CLASSNOTAVAILABLE;
+    return monvia::cashsim::create_cash_device(*iid, object);
+}
+
 MONVIA_COMPONENT_EXPORT uint32_t MonviaListClasses(Guid* classes, uint32_t capacity) {
     if (classes && capacity >= 1) classes[0] = CLSID_CashDevice;
     return 1;
 }
+#endif
+

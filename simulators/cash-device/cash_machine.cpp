@@ -1,8 +1,14 @@
 #include "cash_machine.h"
 
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -90,6 +96,19 @@ std::string cents(int64_t v) { return std::to_string(v); }
 
 }  // namespace
 
+std::string own_host_name() {
+#if defined(_WIN32)
+    char name[256] = {};
+    DWORD size = sizeof name;
+    if (GetComputerNameExA(ComputerNameDnsHostname, name, &size)) return std::string(name, size);
+    return {};
+#else
+    char own[HOST_NAME_MAX + 1] = {};
+    if (gethostname(own, sizeof own - 1) == 0) return own;
+    return {};
+#endif
+}
+
 bool host_reachable(std::string_view host) {
     if (host.empty()) return false;
     if (equal_ignoring_case(host, "localhost")) return true;
@@ -98,8 +117,7 @@ bool host_reachable(std::string_view host) {
     if (inet_pton(AF_INET, h.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
     in6_addr v6{};
     if (inet_pton(AF_INET6, h.c_str(), &v6) == 1) return std::memcmp(&v6, &in6addr_loopback, sizeof v6) == 0;
-    char own[HOST_NAME_MAX + 1] = {};
-    if (gethostname(own, sizeof own - 1) == 0 && own[0]) {
+    if (const std::string own = own_host_name(); !own.empty()) {
         const std::string_view name(own);
         if (equal_ignoring_case(host, name)) return true;
         // The short form of this machine's name as well.

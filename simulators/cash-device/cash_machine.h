@@ -98,6 +98,8 @@ struct HandleResult {
 // The hosts the machine can reach: the loopback names and addresses and this
 // machine's own host name.
 bool host_reachable(std::string_view host);
+// This machine's host name; empty when it cannot be read.
+std::string own_host_name();
 
 class CashMachine {
 public:

@@ -1,0 +1,173 @@
+// The simulator as an in-process COM server: its class factory, and the
+// entry points through which the system creates objects (DllGetClassObject),
+// asks whether it may unload the library (DllCanUnloadNow), and regsvr32
+// registers and unregisters the class.
+//
+// Registration is per user (HKCU\Software\Classes) when the caller is not
+// elevated and for the machine (HKLM\Software\Classes) when it is, with
+// ThreadingModel Apartment. Unregistering removes the class only where it
+// names this very library, so that it never removes another server's
+// registration of the same class, and succeeds when there is nothing to
+// remove.
+
+#include <monvia/component/cash_device.h>
+#include <monvia/component/types.h>
+
+#include <atomic>
+#include <string>
+
+#include "cash_device_object.h"
+
+using monvia::device::CLSID_CashDevice;
+
+namespace {
+
+std::atomic<long> g_locks{0};
+
+class ClassFactory final : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
+        *object = static_cast<IClassFactory*>(this);
+        AddRef();
+        return S_OK;
+    }
+    // One factory for the life of the library; a reference to it keeps the
+    // library loaded.
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++g_locks) + 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--g_locks) + 1; }
+
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        return monvia::cashsim::create_cash_device(iid, object);
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+        if (lock)
+            ++g_locks;
+        else
+            --g_locks;
+        return S_OK;
+    }
+};
+
+ClassFactory g_factory;
+
+constexpr wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}";
+constexpr wchar_t kServerKey[] =
+    L"Software\\Classes\\CLSID\\{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}\\InprocServer32";
+constexpr wchar_t kClassName[] = L"CashDevice simulator";
+
+// The full path of this library.
+std::wstring own_path() {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&g_factory), &module))
+        return {};
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return {};
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        if (path.size() >= 32768) return {};
+        path.resize(path.size() * 2);
+    }
+}
+
+bool elevated() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const bool ok = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    CloseHandle(token);
+    return ok && elevation.TokenIsElevated;
+}
+
+LSTATUS set_string(HKEY key, const wchar_t* name, const std::wstring& value) {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+LSTATUS write_key(HKEY root, const wchar_t* path, const wchar_t* name, const std::wstring& value) {
+    HKEY key = nullptr;
+    LSTATUS rc = RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (rc != ERROR_SUCCESS) return rc;
+    rc = set_string(key, name, value);
+    RegCloseKey(key);
+    return rc;
+}
+
+// The library the class's entry under `root` names, if there is one.
+bool registered_server(HKEY root, std::wstring& server) {
+    wchar_t value[4096];
+    DWORD bytes = sizeof value;
+    if (RegGetValueW(root, kServerKey, nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr, value,
+                     &bytes) != ERROR_SUCCESS)
+        return false;
+    server = value;
+    return true;
+}
+
+bool same_path(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+HRESULT unregister_from(HKEY root, const std::wstring& self) {
+    HKEY probe = nullptr;
+    if (RegOpenKeyExW(root, kClassKey, 0, KEY_READ, &probe) != ERROR_SUCCESS)
+        return S_OK;  // nothing to remove
+    RegCloseKey(probe);
+    std::wstring server;
+    // A registration of another library stays; an entry without a server
+    // (half written) is this library's to clean up.
+    if (registered_server(root, server) && !same_path(server, self)) return S_OK;
+    const LSTATUS rc = RegDeleteTreeW(root, kClassKey);
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return HRESULT_FROM_WIN32(rc);
+    return S_OK;
+}
+
+}  // namespace
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    if (clsid != CLSID_CashDevice) return CLASS_E_CLASSNOTAVAILABLE;
+    return g_factory.QueryInterface(iid, object);
+}
+
+STDAPI DllCanUnloadNow() { return monvia::cashsim::live_objects() == 0 && g_locks == 0 ? S_OK : S_FALSE; }
+
+STDAPI DllRegisterServer() {
+    const std::wstring self = own_path();
+    if (self.empty()) return HRESULT_FROM_WIN32(GetLastError());
+    const HKEY root = elevated() ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    LSTATUS rc = write_key(root, kClassKey, nullptr, kClassName);
+    if (rc == ERROR_SUCCESS) rc = write_key(root, kServerKey, nullptr, self);
+    if (rc == ERROR_SUCCESS) rc = write_key(root, kServerKey, L"ThreadingModel", L"Apartment");
+    if (rc != ERROR_SUCCESS) {
+        // Nothing half written is left behind.
+        unregister_from(root, self);
+        return HRESULT_FROM_WIN32(rc);
+    }
+    return S_OK;
+}
+
+STDAPI DllUnregisterServer() {
+    const std::wstring self = own_path();
+    if (self.empty()) return HRESULT_FROM_WIN32(GetLastError());
+    HRESULT result = unregister_from(HKEY_CURRENT_USER, self);
+    if (elevated()) {
+        const HRESULT machine = unregister_from(HKEY_LOCAL_MACHINE, self);
+        if (SUCCEEDED(result)) result = machine;
+    }
+    return result;
+}
