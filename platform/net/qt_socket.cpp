@@ -1,11 +1,15 @@
+#if defined(_WIN32)
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
+
 #include "net/qt_socket.h"
 
 #include <QCoreApplication>
 #include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QTimer>
-
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -54,6 +58,7 @@ int32_t number_for(QAbstractSocket::SocketError error, bool connecting) {
 }
 
 // An errno from reading an open connection, as a socket error number.
+#if !defined(_WIN32)
 int32_t number_for_errno(int e) {
     switch (e) {
     case ECONNRESET:
@@ -64,6 +69,38 @@ int32_t number_for_errno(int e) {
     case EHOSTUNREACH: return 10065;
     default: return kErrConnectionAborted;
     }
+}
+#endif
+
+// What one byte's peek at the socket found, without taking it.
+enum class Peek { Data, Closed, Empty, Interrupted, Failed };
+
+// Peeks at the connected socket without blocking (Qt keeps its sockets in
+// non-blocking mode on Windows; elsewhere the call says so itself). On a
+// failure `number` is the socket error number the program shows.
+Peek peek(qintptr descriptor, int32_t& number) {
+    char probe;
+#if defined(_WIN32)
+    const int r = ::recv(static_cast<SOCKET>(descriptor), &probe, 1, MSG_PEEK);
+    if (r > 0) return Peek::Data;
+    if (r == 0) return Peek::Closed;
+    const int e = WSAGetLastError();
+    if (e == WSAEINTR) return Peek::Interrupted;
+    if (e == WSAEWOULDBLOCK) return Peek::Empty;
+    // Winsock's numbers are the ones the program shows.
+    number = e == WSAECONNRESET || e == WSAETIMEDOUT || e == WSAENETUNREACH || e == WSAENETDOWN || e == WSAEHOSTUNREACH
+                 ? e
+                 : kErrConnectionAborted;
+    return Peek::Failed;
+#else
+    const ssize_t r = ::recv(static_cast<int>(descriptor), &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (r > 0) return Peek::Data;
+    if (r == 0) return Peek::Closed;
+    if (errno == EINTR) return Peek::Interrupted;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return Peek::Empty;
+    number = number_for_errno(errno);
+    return Peek::Failed;
+#endif
 }
 
 }  // namespace
@@ -244,7 +281,7 @@ private:
         qint64 got = 0;
         bool drained = false;
         std::optional<std::pair<End, int32_t>> end;
-        const auto fd = static_cast<int>(tcp_->socketDescriptor());
+        const qintptr descriptor = tcp_->socketDescriptor();
         const auto take = [&] {
             const QByteArray chunk = tcp_->read(kPieceBytes - got);
             buffer_.append(chunk.constData(), static_cast<size_t>(chunk.size()));
@@ -257,22 +294,22 @@ private:
                 if (!take()) drained = true;
                 continue;
             }
-            if (fd < 0) {
+            if (descriptor < 0) {
                 end = {End::PeerClosed, 0};
                 break;
             }
-            char probe;
-            const ssize_t r = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-            if (r > 0) {
+            int32_t number = 0;
+            const Peek p = peek(descriptor, number);
+            if (p == Peek::Data) {
                 if (!take()) drained = true;
-            } else if (r == 0) {
+            } else if (p == Peek::Closed) {
                 end = {End::PeerClosed, 0};
-            } else if (errno == EINTR) {
+            } else if (p == Peek::Interrupted) {
                 continue;
-            } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            } else if (p == Peek::Empty) {
                 drained = true;
             } else {
-                end = {End::Broken, number_for_errno(errno)};
+                end = {End::Broken, number};
             }
         }
         if (end || drained) pump_->stop();

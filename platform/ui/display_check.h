@@ -27,6 +27,11 @@ inline std::string program_path(const char* name) {
 // True when a display (or an explicitly chosen toolkit platform) is there;
 // otherwise prints the explanation to stderr and returns false.
 inline bool display_available(const char* program) {
+#if defined(_WIN32)
+    // A Windows desktop session always has its display.
+    (void)program;
+    return true;
+#else
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     const char* x11 = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -44,6 +49,7 @@ inline bool display_available(const char* program) {
                  "    xvfb-run -a %s\n",
                  program, path.c_str());
     return false;
+#endif
 }
 
 // A session normally provides XDG_RUNTIME_DIR; root started from a console
