@@ -102,6 +102,7 @@ std::string layer_text(HRESULT h) {
         case CLASS_E_CLASSNOTAVAILABLE: return "ClassFactory cannot supply requested class";
         case REGDB_E_CLASSNOTREG: return "Class not registered";
         case CO_E_ERRORINDLL: return "Error in the DLL";
+        case hr(0x800401F8): return "DLL for class not found";  // CO_E_DLLNOTFOUND
         case CO_E_BADPATH: return "The path to the class's server is not valid";
         case RPC_E_SERVERFAULT: return "The server threw an exception";
         case RPC_E_TIMEOUT: return "The operation timed out";

@@ -41,16 +41,19 @@ std::wstring wide(const std::string& s) {
     return {reinterpret_cast<const wchar_t*>(u.data()), u.size()};
 }
 
-// The in-process server the system registry names for a class (per user
-// entries first, as the system reads them), for the failure text.
+// The in-process server the system registry names for a class, for the
+// failure text: the user's entry first, then the machine's, as the system
+// reads them.
 std::optional<std::wstring> registered_server(const Guid& clsid) {
-    const std::wstring key = L"CLSID\\" + wide(to_string(clsid)) + L"\\InprocServer32";
-    wchar_t value[2048];
-    DWORD bytes = sizeof value;
-    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr,
-                     value, &bytes) != ERROR_SUCCESS)
-        return std::nullopt;
-    return std::wstring(value);
+    const std::wstring key = L"Software\\Classes\\CLSID\\" + wide(to_string(clsid)) + L"\\InprocServer32";
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        wchar_t value[2048];
+        DWORD bytes = sizeof value;
+        if (RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ /* expands REG_EXPAND_SZ too */, nullptr, value, &bytes) ==
+            ERROR_SUCCESS)
+            return std::wstring(value);
+    }
+    return std::nullopt;
 }
 
 [[noreturn]] void creation_failed(HRESULT h, const Guid& clsid, const Guid& iid, const std::string& source) {
@@ -76,8 +79,13 @@ std::optional<std::wstring> registered_server(const Guid& clsid) {
     if (h == CLASS_E_CLASSNOTAVAILABLE || h == E_NOINTERFACE)
         creation_failed(h, clsid, iid,
                         server ? quoted(fs::path(*server)) : std::string("the registered server"));
-    // The server could not be loaded or started, or failed on its own.
-    if (server) fail(h, quoted(fs::path(*server)));
+    // The server could not be loaded or started, or failed on its own. The
+    // system's reason for a missing file is not always that it is missing.
+    if (server) {
+        std::error_code ec;
+        const bool missing = !fs::exists(fs::path(*server), ec) && !ec;
+        fail(h, quoted(fs::path(*server)) + (missing ? " (the file does not exist)" : ""));
+    }
     fail(h, "creating the class " + to_string(clsid) + " failed with 0x" + hex(h));
 }
 
@@ -222,7 +230,11 @@ void* ClassRegistry::create_instance(const Guid& clsid, const Guid& iid) {
     } else if (!system_classes_) {
         fail(REGDB_E_CLASSNOTREG, to_string(clsid) + " has no in-process registration");
     } else {
-        h = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, iid, &object);
+        // In-process first, on its own: asked for both at once the system may
+        // answer a broken in-process server with the local server's "not
+        // registered" and lose the reason.
+        h = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, &object);
+        if (h == REGDB_E_CLASSNOTREG) h = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, iid, &object);
         if (FAILED(h)) system_creation_failed(h, clsid, iid);
     }
     if (!object)

@@ -109,7 +109,7 @@ LSTATUS write_key(HKEY root, const wchar_t* path, const wchar_t* name, const std
 bool registered_server(HKEY root, std::wstring& server) {
     wchar_t value[4096];
     DWORD bytes = sizeof value;
-    if (RegGetValueW(root, kServerKey, nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr, value,
+    if (RegGetValueW(root, kServerKey, nullptr, RRF_RT_REG_SZ /* expands REG_EXPAND_SZ too */, nullptr, value,
                      &bytes) != ERROR_SUCCESS)
         return false;
     server = value;
