@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "scenario.h"
+#include "test_env.h"
 
 using namespace monvia::cashsim;
 namespace fs = std::filesystem;
@@ -136,7 +137,7 @@ TEST(Scenario, BadFilesNameTheLineAndTheProblem) {
 }
 
 TEST(Scenario, LoadingFiles) {
-    const fs::path dir = fs::temp_directory_path() / ("monvia-scenario-" + std::to_string(getpid()));
+    const fs::path dir = fs::temp_directory_path() / ("monvia-scenario-" + std::to_string(monvia::testing_env::process_id()));
     fs::create_directories(dir);
     const fs::path good = dir / "good.txt";
     std::ofstream(good) << "Charge false code=12 text=\"Drawer jammed\"\n";

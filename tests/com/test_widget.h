@@ -17,11 +17,11 @@ inline constexpr Guid IID_ITestWidget{0xB2D5F3C8, 0x4E69, 0x4A1B, {0x8C, 0x72, 0
 inline constexpr Guid CLSID_Nobody{0xC3E6A4D9, 0x5F7A, 0x4B2C, {0x9D, 0x83, 0x4A, 0x9F, 0xAE, 0x7B, 0x3C, 0x56}};
 
 struct ITestWidget : IUnknown {
-    // Adds; on overflow fails with E_INVALIDARG and explains itself through
-    // IErrorSource.
-    virtual HRESULT Add(int32_t a, int32_t b, int32_t* sum) = 0;
+    // Adds; on overflow fails with E_INVALIDARG and explains itself (through
+    // IErrorSource on Linux, the thread's error object on Windows).
+    virtual HRESULT STDMETHODCALLTYPE Add(int32_t a, int32_t b, int32_t* sum) = 0;
     // How many widgets of this library are alive.
-    virtual HRESULT LiveCount(int32_t* count) = 0;
+    virtual HRESULT STDMETHODCALLTYPE LiveCount(int32_t* count) = 0;
 
 protected:
     ~ITestWidget() = default;

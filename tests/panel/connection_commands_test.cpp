@@ -143,7 +143,7 @@ TEST(ConnectionFailures, ClassNotRegisteredEndsTheProgram) {
 }
 
 TEST(ConnectionFailures, StopAtTheFailingStep) {
-    const com::HRESULT kFail = com::E_FAIL;
+    const com::HRESULT kFail = E_FAIL;
     const struct {
         const char* button;
         const char* member;
@@ -172,7 +172,7 @@ TEST(ConnectionFailures, ReadingTheErrorAfterAFalseConnect) {
     for (const char* member : {"LastErrorCode", "LastErrorText"}) {
         PanelHarness p;
         p.fake->script("Connect", Step::nok());
-        p.fake->script(member, Step::failure(com::E_UNEXPECTED));
+        p.fake->script(member, Step::failure(E_UNEXPECTED));
         p.click("cmdConnect");
         T expected{"create", "Host='localhost'", "Connect", "LastErrorCode"};
         if (std::string(member) == "LastErrorText") expected.push_back("LastErrorText");
@@ -183,7 +183,7 @@ TEST(ConnectionFailures, ReadingTheErrorAfterAFalseConnect) {
 
 TEST(ConnectionFailures, CreationFailureDescribedByTheLayer) {
     PanelHarness p;
-    p.create_fails = com::E_OUTOFMEMORY;
+    p.create_fails = E_OUTOFMEMORY;
     p.click("cmdConfig");
     EXPECT_EQ(p.trace, (T{"create", "box: Run-time error '-2147024882 (8007000E)':\n\nOut of memory"}));
     EXPECT_FALSE(p.form->has_device());
@@ -197,7 +197,7 @@ namespace {
 
 TEST(ConnectionFailures, TheClassNotRegisteredReportNamesTheClass) {
     ui::SimToolkit tk;
-    com::ClassRegistry empty("/nonexistent/monvia-test-registry");
+    com::ClassRegistry empty;
     frmTest form(tk, empty);
     tk.window()->click("cmdConnect");
     ASSERT_EQ(tk.boxes().size(), 1u);

@@ -17,6 +17,9 @@
 
 namespace monvia::panel::testing_support {
 
+// Status names: the system's macros on Windows, the layer's constants elsewhere.
+using namespace monvia::com;
+
 using Trace = std::vector<std::string>;
 
 // What one call of a member does.
@@ -25,7 +28,7 @@ struct Step {
     std::vector<int32_t> ints;            // integer outputs in parameter order; missing: left unset
     std::vector<std::string> strings;     // string outputs in parameter order; missing: left unset
     std::optional<bool> flag;             // HandleError's flag; unset: left as passed
-    com::HRESULT fail = com::S_OK;        // a failing status: the call fails at the interface level
+    com::HRESULT fail = S_OK;        // a failing status: the call fails at the interface level
     std::string fail_description;         // what IErrorSource then says (empty: nothing)
 
     static Step ok() { return {}; }
@@ -54,7 +57,13 @@ struct Step {
     }
 };
 
-class FakeCashDevice final : public ICashDevice, public com::IErrorSource {
+#if defined(_WIN32)
+using ErrorReporting = ISupportErrorInfo;
+#else
+using ErrorReporting = com::IErrorSource;
+#endif
+
+class FakeCashDevice final : public ICashDevice, public ErrorReporting {
 public:
     explicit FakeCashDevice(Trace& trace) : trace_(trace) {}
 
@@ -70,53 +79,62 @@ public:
     }
     int16_t error_code = 0;
     std::string error_text;
-    uint32_t references() const { return refs_; }
+    com::ULONG references() const { return refs_; }
     int calls() const { return calls_; }
 
     // IUnknown
-    com::HRESULT QueryInterface(const com::Guid& iid, void** object) override;
-    uint32_t AddRef() override { return ++refs_; }
-    uint32_t Release() override;
+    com::HRESULT STDMETHODCALLTYPE QueryInterface(const com::Guid& iid, void** object) override;
+    com::ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    com::ULONG STDMETHODCALLTYPE Release() override;
 
     // IDispatch (not used by the panel)
-    com::HRESULT GetTypeInfoCount(uint32_t*) override { return com::E_NOTIMPL; }
-    com::HRESULT GetTypeInfo(uint32_t, uint32_t, void**) override { return com::E_NOTIMPL; }
-    com::HRESULT GetIDsOfNames(const com::Guid&, char16_t**, uint32_t, uint32_t, int32_t*) override {
-        return com::E_NOTIMPL;
+    com::HRESULT STDMETHODCALLTYPE GetTypeInfoCount(com::UINT*) override { return E_NOTIMPL; }
+    com::HRESULT STDMETHODCALLTYPE GetTypeInfo(com::UINT, com::LCID, com::ITypeInfo**) override { return E_NOTIMPL; }
+    com::HRESULT STDMETHODCALLTYPE GetIDsOfNames(const com::Guid&, com::LPOLESTR*, com::UINT, com::LCID,
+                                                 com::DISPID*) override {
+        return E_NOTIMPL;
     }
-    com::HRESULT Invoke(int32_t, const com::Guid&, uint32_t, uint16_t, void*, void*, void*, uint32_t*) override {
-        return com::E_NOTIMPL;
+    com::HRESULT STDMETHODCALLTYPE Invoke(com::DISPID, const com::Guid&, com::LCID, com::WORD, com::DISPPARAMS*,
+                                          com::VARIANT*, com::EXCEPINFO*, com::UINT*) override {
+        return E_NOTIMPL;
     }
 
+#if defined(_WIN32)
+    // ISupportErrorInfo: failures leave their description in the thread's error object.
+    com::HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(const com::Guid& iid) override {
+        return iid == IID_ICashDevice ? S_OK : S_FALSE;
+    }
+#else
     // IErrorSource
-    com::HRESULT TakeErrorDescription(char16_t** description) override;
+    com::HRESULT STDMETHODCALLTYPE TakeErrorDescription(char16_t** description) override;
+#endif
 
     // ICashDevice
-    com::HRESULT get_LastErrorCode(int16_t* code) override;
-    com::HRESULT put_LastErrorCode(int16_t) override { return unused("put_LastErrorCode"); }
-    com::HRESULT get_LastErrorText(BSTR* text) override;
-    com::HRESULT put_LastErrorText(BSTR) override { return unused("put_LastErrorText"); }
-    com::HRESULT get_ColorA(uint32_t*) override { return unused("get_ColorA"); }
-    com::HRESULT put_ColorA(uint32_t colour) override;
-    com::HRESULT get_ColorB(int32_t*) override { return unused("get_ColorB"); }
-    com::HRESULT put_ColorB(int32_t value) override;
-    com::HRESULT get_Host(BSTR*) override { return unused("get_Host"); }
-    com::HRESULT put_Host(BSTR host) override;
-    com::HRESULT Connect(VARIANT_BOOL* result) override;
-    com::HRESULT Disconnect() override;
-    com::HRESULT Change(int32_t* inserted, int32_t* paid, VARIANT_BOOL* result) override;
-    com::HRESULT AddChange(int32_t* added, VARIANT_BOOL* result) override;
-    com::HRESULT Pay(int32_t amount, int32_t* paid, VARIANT_BOOL* result) override;
-    com::HRESULT Charge(int32_t amount, int32_t* inserted, int32_t* returned, VARIANT_BOOL* result) override;
-    com::HRESULT CashBoxControl(int32_t mode, int32_t* coins, int32_t* notes, int32_t* change,
+    com::HRESULT STDMETHODCALLTYPE get_LastErrorCode(int16_t* code) override;
+    com::HRESULT STDMETHODCALLTYPE put_LastErrorCode(int16_t) override { return unused("put_LastErrorCode"); }
+    com::HRESULT STDMETHODCALLTYPE get_LastErrorText(BSTR* text) override;
+    com::HRESULT STDMETHODCALLTYPE put_LastErrorText(BSTR) override { return unused("put_LastErrorText"); }
+    com::HRESULT STDMETHODCALLTYPE get_ColorA(uint32_t*) override { return unused("get_ColorA"); }
+    com::HRESULT STDMETHODCALLTYPE put_ColorA(uint32_t colour) override;
+    com::HRESULT STDMETHODCALLTYPE get_ColorB(int32_t*) override { return unused("get_ColorB"); }
+    com::HRESULT STDMETHODCALLTYPE put_ColorB(int32_t value) override;
+    com::HRESULT STDMETHODCALLTYPE get_Host(BSTR*) override { return unused("get_Host"); }
+    com::HRESULT STDMETHODCALLTYPE put_Host(BSTR host) override;
+    com::HRESULT STDMETHODCALLTYPE Connect(VARIANT_BOOL* result) override;
+    com::HRESULT STDMETHODCALLTYPE Disconnect() override;
+    com::HRESULT STDMETHODCALLTYPE Change(int32_t* inserted, int32_t* paid, VARIANT_BOOL* result) override;
+    com::HRESULT STDMETHODCALLTYPE AddChange(int32_t* added, VARIANT_BOOL* result) override;
+    com::HRESULT STDMETHODCALLTYPE Pay(int32_t amount, int32_t* paid, VARIANT_BOOL* result) override;
+    com::HRESULT STDMETHODCALLTYPE Charge(int32_t amount, int32_t* inserted, int32_t* returned, VARIANT_BOOL* result) override;
+    com::HRESULT STDMETHODCALLTYPE CashBoxControl(int32_t mode, int32_t* coins, int32_t* notes, int32_t* change,
                                 VARIANT_BOOL* result) override;
-    com::HRESULT Configuration(VARIANT_BOOL* result) override;
-    com::HRESULT GetAmounts(BSTR* denoms, BSTR* quantities, int32_t* value, VARIANT_BOOL* result) override;
-    com::HRESULT EmptyCashBox(int32_t which, int32_t* value, VARIANT_BOOL* result) override;
-    com::HRESULT GetLevels(int32_t kind, BSTR* denoms, BSTR* levels, VARIANT_BOOL* result) override;
-    com::HRESULT HandleError(int32_t code, BSTR text, VARIANT_BOOL* flag, VARIANT_BOOL* result) override;
-    com::HRESULT get_Connected(VARIANT_BOOL*) override { return unused("get_Connected"); }
-    com::HRESULT PaySpecific(int32_t amount, int32_t* paid, VARIANT_BOOL* result) override;
+    com::HRESULT STDMETHODCALLTYPE Configuration(VARIANT_BOOL* result) override;
+    com::HRESULT STDMETHODCALLTYPE GetAmounts(BSTR* denoms, BSTR* quantities, int32_t* value, VARIANT_BOOL* result) override;
+    com::HRESULT STDMETHODCALLTYPE EmptyCashBox(int32_t which, int32_t* value, VARIANT_BOOL* result) override;
+    com::HRESULT STDMETHODCALLTYPE GetLevels(int32_t kind, BSTR* denoms, BSTR* levels, VARIANT_BOOL* result) override;
+    com::HRESULT STDMETHODCALLTYPE HandleError(int32_t code, BSTR text, VARIANT_BOOL* flag, VARIANT_BOOL* result) override;
+    com::HRESULT STDMETHODCALLTYPE get_Connected(VARIANT_BOOL*) override { return unused("get_Connected"); }
+    com::HRESULT STDMETHODCALLTYPE PaySpecific(int32_t amount, int32_t* paid, VARIANT_BOOL* result) override;
 
 private:
     // Records the call and picks its step; a failing status is returned by the caller.
@@ -130,10 +148,10 @@ private:
 
     Trace& trace_;
     std::map<std::string, std::deque<Step>> scripts_;
-    std::atomic<uint32_t> refs_{0};
+    std::atomic<com::ULONG> refs_{0};
     int calls_ = 0;
     int fail_at_ = 0;
-    com::HRESULT fail_hr_ = com::S_OK;
+    com::HRESULT fail_hr_ = S_OK;
     std::string fail_text_;
     std::string pending_description_;
 };

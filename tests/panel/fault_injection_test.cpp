@@ -5,16 +5,17 @@
 // failure as a NOK, never as success, and the program goes on.
 
 #include "panel_harness.h"
+#include "status_text.h"
 
 namespace monvia::panel::testing_support {
 namespace {
 
 using T = Trace;
 
-constexpr com::HRESULT kFault = com::E_FAIL;
+constexpr com::HRESULT kFault = E_FAIL;
 const std::string kFaultNumber = "-2147467259";
-const std::string kFaultText = "Unspecified error";
-const std::string kUnhandled = "box: Run-time error '-2147467259 (80004005)':\n\nUnspecified error";
+const std::string kFaultText = testing_env::status_text(kFault, "Unspecified error");
+const std::string kUnhandled = "box: Run-time error '-2147467259 (80004005)':\n\n" + kFaultText;
 
 // Puts each command on its longest path: every result False, so that the
 // error details are read after each call.

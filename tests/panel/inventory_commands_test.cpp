@@ -1,4 +1,5 @@
 #include "panel_harness.h"
+#include "status_text.h"
 
 namespace monvia::panel::testing_support {
 namespace {
@@ -54,11 +55,12 @@ TEST(GetLevels, AFailureStopsTheSeriesWithoutRepeatingBoxes) {
     PanelHarness p;
     p.fake->script("GetLevels", Step::ok());
     p.fake->script("GetLevels", Step::ok());
-    p.fake->script("GetLevels", Step::failure(com::E_FAIL));
+    p.fake->script("GetLevels", Step::failure(E_FAIL));
     p.click("cmdGetLevels");
     EXPECT_EQ(p.trace, (T{"create", "GetLevels(3,'','')", "box: GetLevels CashBox OK, Denoms = , Levels = ",
                           "GetLevels(2,'','')", "box: GetLevels Current OK, Denoms = , Levels = ",
-                          "GetLevels(0,'','')", "box: Run-time error '-2147467259 (80004005)':\n\nUnspecified error"}));
+                          "GetLevels(0,'','')", "box: Run-time error '-2147467259 (80004005)':\n\n" +
+                                                                testing_env::status_text(E_FAIL, "Unspecified error")}));
     EXPECT_TRUE(p.tk.program_ended());
 }
 

@@ -26,7 +26,9 @@ inline std::string without_creation_details(const std::string& text) {
 
 class PanelHarness {
 public:
-    PanelHarness() : registry_("/nonexistent/monvia-test-registry") {
+    // Only the classes registered here: no entry directory, and on Windows not
+    // the system registry, where another test may have registered the class.
+    PanelHarness() {
         fake = std::make_unique<FakeCashDevice>(trace);
         registry_.register_factory(CLSID_CashDevice, [this](const com::Guid& iid, void** out) {
             trace.push_back("create");
@@ -56,7 +58,7 @@ public:
     ui::SimToolkit tk;
     std::unique_ptr<FakeCashDevice> fake;
     std::unique_ptr<frmTest> form;
-    com::HRESULT create_fails = com::S_OK;
+    com::HRESULT create_fails = S_OK;
 
 private:
     com::ClassRegistry registry_;

@@ -10,6 +10,7 @@
 
 #include "com/registry.h"
 #include "panel_window.h"
+#include "test_env.h"
 #include "ui/sim_toolkit.h"
 
 namespace monvia::panel {
@@ -20,20 +21,20 @@ using Texts = std::vector<std::string>;
 // The panel on the in-memory toolkit with the real simulator library.
 class PanelOnSimulator : public ::testing::Test {
 protected:
-    void SetUp() override { ::unsetenv("MONVIA_CASHDEVICE_SCENARIO"); }
+    void SetUp() override { testing_env::unset_env("MONVIA_CASHDEVICE_SCENARIO"); }
     void TearDown() override {
         form_.reset();
-        ::unsetenv("MONVIA_CASHDEVICE_SCENARIO");
+        testing_env::unset_env("MONVIA_CASHDEVICE_SCENARIO");
         if (!scenario_.empty()) std::filesystem::remove(scenario_);
     }
 
     // Writes a scenario file the instance will read when it is created.
     void scenario(const std::string& rules) {
         scenario_ = std::filesystem::temp_directory_path() /
-                    ("panel-sim-" + std::to_string(::getpid()) + "-" +
+                    ("panel-sim-" + std::to_string(testing_env::process_id()) + "-" +
                      ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt");
         std::ofstream(scenario_) << rules;
-        ::setenv("MONVIA_CASHDEVICE_SCENARIO", scenario_.c_str(), 1);
+        testing_env::set_env("MONVIA_CASHDEVICE_SCENARIO", scenario_.string());
     }
 
     frmTest& form() {
@@ -122,6 +123,30 @@ TEST_F(PanelOnSimulator, AScriptedSessionAgreesWithTheSimulatedLevels) {
     const Texts cash_box = press("cmdGetLevels");
     const std::string list = cash_box.at(0).substr(cash_box.at(0).find("Levels = ") + 9);
     EXPECT_GT(sum_list(list), 0);  // pieces went into the cash boxes
+}
+
+// The same session once more, every box's text written to a file and compared
+// with the recorded texts: the session on Linux and the one through the
+// system's COM on Windows must both give exactly these.
+TEST_F(PanelOnSimulator, TheScriptedSessionGivesTheRecordedBoxes) {
+    std::string session;
+    const auto record = [&](const Texts& boxes) {
+        for (const std::string& text : boxes) session += text + "\n";
+    };
+    record(press("cmdConnect"));
+    record(press("cmdCharge", "125"));
+    record(press("cmdPay", "50"));
+    record(press("cmdGetLevels"));
+    record(press("cmdGetAmounts"));
+    record(press("cmdEmptyCB"));
+    record(press("cmdZbyAmount", "50000"));
+    std::ofstream(MONVIA_SESSION_OUTPUT, std::ios::binary) << session;
+
+    std::ifstream in(MONVIA_SESSION_EXPECTED, std::ios::binary);
+    ASSERT_TRUE(in) << MONVIA_SESSION_EXPECTED;
+    std::stringstream expected;
+    expected << in.rdbuf();
+    EXPECT_EQ(session, expected.str()) << "this run's boxes are in " << MONVIA_SESSION_OUTPUT;
 }
 
 TEST_F(PanelOnSimulator, CommandsBeforeConnectAreRefusedByTheDevice) {
