@@ -8,3 +8,8 @@ rm -rf build/ci
 bash scripts/setup.sh ci
 export QT_QPA_PLATFORM=offscreen
 ctest --preset ci -j 2
+
+# --- Windows: cross-build with the windows-mingw preset and run its tests
+# under Wine (scripts/test-windows.sh).
+bash scripts/test-windows.sh
+# ---
