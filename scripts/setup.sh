@@ -15,10 +15,11 @@ packages=(
   libx11-dev libxtst-dev xvfb xauth x11-utils xdotool imagemagick procps iproute2
 )
 # --- Windows build checked here: mingw-w64 (posix thread model) to
-# cross-compile, Wine to run the tests, GoogleTest's sources to build it for
+# cross-compile (the 32-bit compiler only checks the calling convention of
+# the component interfaces), Wine to run the tests, GoogleTest's sources to build it for
 # the target, flock for the Wine prefix lock.
 packages+=(
-  g++-mingw-w64-x86-64-posix mingw-w64-tools
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   wine wine64
   googletest util-linux
 )
