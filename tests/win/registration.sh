@@ -7,6 +7,8 @@
 # RUNNER is what runs a Windows program (scripts/wine-run.sh PREFIX under
 # Wine; nothing on Windows itself).
 set -uo pipefail
+# Git Bash on Windows would otherwise take "/s" and "/u" for paths.
+export MSYS2_ARG_CONV_EXCL='*' MSYS_NO_PATHCONV=1
 
 dll="$1"
 shift
@@ -47,6 +49,16 @@ case "$action" in
     # Unregistering where nothing is registered succeeds and changes nothing.
     run regsvr32 /u /s "$dll" || fail "regsvr32 /u $dll on an unregistered class exited with $?"
     echo "no key left under $user_key or $machine_key"
+    # Another server's registration of the class (the real component's) is
+    # not the simulator's to remove.
+    other='C:\Program Files\Vendor\component.dll'
+    for key in "$user_key" "$machine_key"; do
+      run reg add "$key\InprocServer32" /ve /d "$other" /f >/dev/null 2>&1 || continue
+      run regsvr32 /u /s "$dll" || fail "regsvr32 /u $dll exited with $? beside another server"
+      key_exists "$key\InprocServer32" || fail "regsvr32 /u removed another server's registration under $key"
+      run reg delete "$key" /f >/dev/null 2>&1
+      echo "another server's registration under $key is left alone"
+    done
     ;;
   *) fail "unknown action $action" ;;
 esac
