@@ -126,14 +126,28 @@ ClassRegistry& ClassRegistry::process() {
     return registry;
 }
 
+// There are no entry directories: classes come from the system registry.
 fs::path ClassRegistry::default_entry_directory() { return {}; }
+
+std::vector<ClassRegistry::EntryDirectory> ClassRegistry::entry_directories() { return {}; }
+
+std::vector<ClassRegistry::EntryFile> ClassRegistry::entries_in(const fs::path&) { return {}; }
 
 ClassRegistry::ClassRegistry() = default;
 
-// The directory is kept for callers that show it; classes come from the
+// The directories are kept for callers that show them; classes come from the
 // system registry here.
-ClassRegistry::ClassRegistry(fs::path entry_directory)
-    : entry_directory_(std::move(entry_directory)), system_classes_(true) {}
+ClassRegistry::ClassRegistry(fs::path entry_directory) : system_classes_(true) {
+    if (!entry_directory.empty()) entry_directories_.push_back(std::move(entry_directory));
+}
+
+ClassRegistry::ClassRegistry(std::vector<fs::path> entry_directories)
+    : entry_directories_(std::move(entry_directories)), system_classes_(true) {}
+
+const fs::path& ClassRegistry::entry_directory() const {
+    static const fs::path none;
+    return entry_directories_.empty() ? none : entry_directories_.front();
+}
 
 ClassRegistry::~ClassRegistry() {
     if (!unload_on_destruction_) return;
