@@ -36,7 +36,7 @@ void replace(BSTR* slot, const std::string& utf8) {
 class ExampleDevice final : public ICashDevice {
 public:
     // IUnknown
-    HRESULT QueryInterface(const Guid& iid, void** object) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(const Guid& iid, void** object) override {
         if (!object) return E_POINTER;
         *object = nullptr;
         if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_ICashDevice) return E_NOINTERFACE;
@@ -44,67 +44,71 @@ public:
         AddRef();
         return S_OK;
     }
-    uint32_t AddRef() override { return ++refs_; }
-    uint32_t Release() override {
-        const uint32_t left = --refs_;
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
         if (left == 0) delete this;
         return left;
     }
 
     // IDispatch: callers use the interface directly, never late binding.
-    HRESULT GetTypeInfoCount(uint32_t* count) override {
-        if (count) *count = 0;
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
         return S_OK;
     }
-    HRESULT GetTypeInfo(uint32_t, uint32_t, void**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(const Guid&, char16_t**, uint32_t, uint32_t, int32_t*) override { return E_NOTIMPL; }
-    HRESULT Invoke(int32_t, const Guid&, uint32_t, uint16_t, void*, void*, void*, uint32_t*) override {
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info) *info = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(const Guid&, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, const Guid&, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
         return E_NOTIMPL;
     }
 
     // Error details of the last operation.
-    HRESULT get_LastErrorCode(int16_t* code) override { return out(code, error_code_); }
-    HRESULT put_LastErrorCode(int16_t) override { return E_NOTIMPL; }
-    HRESULT get_LastErrorText(BSTR* text) override {
+    HRESULT STDMETHODCALLTYPE get_LastErrorCode(int16_t* code) override { return out(code, error_code_); }
+    HRESULT STDMETHODCALLTYPE put_LastErrorCode(int16_t) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_LastErrorText(BSTR* text) override {
         if (!text) return E_POINTER;
         replace(text, error_text_);
         return S_OK;
     }
-    HRESULT put_LastErrorText(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_LastErrorText(BSTR) override { return E_NOTIMPL; }
 
     // Settings.
-    HRESULT get_ColorA(uint32_t* colour) override { return out(colour, colour_a_); }
-    HRESULT put_ColorA(uint32_t colour) override {
+    HRESULT STDMETHODCALLTYPE get_ColorA(uint32_t* colour) override { return out(colour, colour_a_); }
+    HRESULT STDMETHODCALLTYPE put_ColorA(uint32_t colour) override {
         colour_a_ = colour;
         return S_OK;
     }
-    HRESULT get_ColorB(int32_t* value) override { return out(value, colour_b_); }
-    HRESULT put_ColorB(int32_t value) override {
+    HRESULT STDMETHODCALLTYPE get_ColorB(int32_t* value) override { return out(value, colour_b_); }
+    HRESULT STDMETHODCALLTYPE put_ColorB(int32_t value) override {
         colour_b_ = value;
         return S_OK;
     }
-    HRESULT get_Host(BSTR* host) override {
+    HRESULT STDMETHODCALLTYPE get_Host(BSTR* host) override {
         if (!host) return E_POINTER;
         replace(host, host_);
         return S_OK;
     }
-    HRESULT put_Host(BSTR host) override {
+    HRESULT STDMETHODCALLTYPE put_Host(BSTR host) override {
         host_ = to_utf8(host);  // copied: the caller keeps and frees its string
         return S_OK;
     }
 
     // Connection.
-    HRESULT Connect(VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE Connect(VARIANT_BOOL* result) override {
         connected_ = true;
         return succeed(result);
     }
-    HRESULT Disconnect() override {
+    HRESULT STDMETHODCALLTYPE Disconnect() override {
         connected_ = false;
         return S_OK;
     }
-    HRESULT get_Connected(VARIANT_BOOL* connected) override { return out(connected, boolean(connected_)); }
-    HRESULT Configuration(VARIANT_BOOL* result) override { return succeed(result); }
-    HRESULT HandleError(int32_t, BSTR, VARIANT_BOOL* flag, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE get_Connected(VARIANT_BOOL* connected) override { return out(connected, boolean(connected_)); }
+    HRESULT STDMETHODCALLTYPE Configuration(VARIANT_BOOL* result) override { return succeed(result); }
+    HRESULT STDMETHODCALLTYPE HandleError(int32_t, BSTR, VARIANT_BOOL* flag, VARIANT_BOOL* result) override {
         if (!flag) return E_POINTER;
         *flag = VARIANT_FALSE;
         return succeed(result);
@@ -112,26 +116,26 @@ public:
 
     // Cash operations: no device, so each one fails and says why. Outputs
     // are set all the same, so that the caller never reads stale values.
-    HRESULT Change(int32_t* inserted, int32_t* paid, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE Change(int32_t* inserted, int32_t* paid, VARIANT_BOOL* result) override {
         return no_device(result, inserted, paid);
     }
-    HRESULT AddChange(int32_t* added, VARIANT_BOOL* result) override { return no_device(result, added); }
-    HRESULT Pay(int32_t, int32_t* paid, VARIANT_BOOL* result) override { return no_device(result, paid); }
-    HRESULT PaySpecific(int32_t, int32_t* paid, VARIANT_BOOL* result) override { return no_device(result, paid); }
-    HRESULT Charge(int32_t, int32_t* inserted, int32_t* returned, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE AddChange(int32_t* added, VARIANT_BOOL* result) override { return no_device(result, added); }
+    HRESULT STDMETHODCALLTYPE Pay(int32_t, int32_t* paid, VARIANT_BOOL* result) override { return no_device(result, paid); }
+    HRESULT STDMETHODCALLTYPE PaySpecific(int32_t, int32_t* paid, VARIANT_BOOL* result) override { return no_device(result, paid); }
+    HRESULT STDMETHODCALLTYPE Charge(int32_t, int32_t* inserted, int32_t* returned, VARIANT_BOOL* result) override {
         return no_device(result, inserted, returned);
     }
-    HRESULT CashBoxControl(int32_t, int32_t* coins, int32_t* notes, int32_t* change, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE CashBoxControl(int32_t, int32_t* coins, int32_t* notes, int32_t* change, VARIANT_BOOL* result) override {
         return no_device(result, coins, notes, change);
     }
-    HRESULT EmptyCashBox(int32_t, int32_t* value, VARIANT_BOOL* result) override { return no_device(result, value); }
-    HRESULT GetAmounts(BSTR* denoms, BSTR* quantities, int32_t* value, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE EmptyCashBox(int32_t, int32_t* value, VARIANT_BOOL* result) override { return no_device(result, value); }
+    HRESULT STDMETHODCALLTYPE GetAmounts(BSTR* denoms, BSTR* quantities, int32_t* value, VARIANT_BOOL* result) override {
         if (!denoms || !quantities) return E_POINTER;
         replace(denoms, "");
         replace(quantities, "");
         return no_device(result, value);
     }
-    HRESULT GetLevels(int32_t, BSTR* denoms, BSTR* levels, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE GetLevels(int32_t, BSTR* denoms, BSTR* levels, VARIANT_BOOL* result) override {
         if (!denoms || !levels) return E_POINTER;
         replace(denoms, "");
         replace(levels, "");
@@ -148,7 +152,7 @@ private:
         return S_OK;
     }
 
-    HRESULT succeed(VARIANT_BOOL* result) {
+    HRESULT STDMETHODCALLTYPE succeed(VARIANT_BOOL* result) {
         if (!result) return E_POINTER;
         error_code_ = 0;
         error_text_.clear();
@@ -159,7 +163,7 @@ private:
     // The call itself succeeds (S_OK); the operation reports False and
     // leaves its reason in LastErrorCode and LastErrorText.
     template <class... Outs>
-    HRESULT no_device(VARIANT_BOOL* result, Outs*... outputs) {
+    HRESULT STDMETHODCALLTYPE no_device(VARIANT_BOOL* result, Outs*... outputs) {
         if (!result || ((outputs == nullptr) || ...)) return E_POINTER;
         ((*outputs = 0), ...);
         error_code_ = 1;
