@@ -1,7 +1,9 @@
 #include "com/registry.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include <monvia/component/bstr.h>
+#include "com/safe_path.h"
 #include "runtime/failure.h"
 
 namespace fs = std::filesystem;
@@ -36,7 +39,27 @@ constexpr std::streamsize kMaxEntrySize = 64 * 1024;
     throw Failure(h, text);
 }
 
-std::string quoted(const fs::path& p) { return "\"" + p.string() + "\""; }
+// Paths in failure texts come quoted, and shortened in the middle when very long.
+std::string quoted(const fs::path& p) { return shown_path(p); }
+
+// A failure that names its cause first and the path it is about last.
+[[noreturn]] void fail_at(HRESULT h, const std::string& cause, const fs::path& path) {
+    fail(h, cause + ": " + quoted(path));
+}
+
+// Refuses a path that users other than its owner (or than the user and root)
+// can change: whoever can change it can make the program run their code.
+void check_safe_path(const fs::path& path, std::string_view what) {
+    if (auto why = unsafe_path(path, what)) fail_at(E_ACCESSDENIED, why->cause, why->where);
+}
+
+// Closes a descriptor on the way out.
+struct FdCloser {
+    int fd;
+    ~FdCloser() {
+        if (fd >= 0) ::close(fd);
+    }
+};
 
 std::string trim(std::string_view s) {
     const auto first = s.find_first_not_of(" \t\r\n");
@@ -85,66 +108,112 @@ std::vector<fs::path> xdg_list(const char* name, std::string_view fallback) {
 
 // Finds the entry file of a class: "<{CLSID}>.class" as the layer writes it,
 // or any "*.class" whose name parses to the same identifier (another case,
-// no braces) for entries written by hand.
+// no braces) for entries written by hand. Whatever is found under an entry's
+// name is returned, so that reading it can tell what is wrong with it (a
+// directory, a FIFO, unreadable) instead of calling it missing.
 std::optional<fs::path> find_entry_file(const fs::path& dir, const Guid& clsid) {
     if (dir.empty()) return std::nullopt;
     std::error_code ec;
     const fs::path exact = dir / (clsid.str() + ".class");
-    if (fs::is_regular_file(exact, ec)) return exact;
+    struct stat st{};
+    if (::lstat(exact.c_str(), &st) == 0) return exact;
+    if (const int e = errno; e != ENOENT && e != ENOTDIR)
+        fail_at(REGDB_E_CLASSNOTREG, "the registration entry cannot be reached: " + path_error_cause(e), exact);
     fs::directory_iterator it(dir, ec);
-    if (ec) return std::nullopt;
+    if (ec) {
+        if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) return std::nullopt;
+        fail_at(REGDB_E_CLASSNOTREG, "the registration entry directory cannot be read: " + path_error_cause(ec.value()),
+                dir);
+    }
     for (const fs::directory_iterator end; it != end; it.increment(ec)) {
         if (ec) break;
         const fs::path& p = it->path();
         if (p.extension() != ".class") continue;
         const auto g = Guid::parse(p.stem().string());
-        if (g && *g == clsid && fs::is_regular_file(p, ec)) return p;
+        if (g && *g == clsid) return p;
     }
     return std::nullopt;
 }
 
-// Reads "library=<path>" from an entry file. Blank lines and lines starting
-// with '#' are ignored, as are keys this layer does not know.
+// Reads an entry file: only a regular file, opened without blocking (a FIFO
+// named like an entry must not hang the program), in a safe place.
 fs::path read_entry(const fs::path& file, const Guid& clsid) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) fail(REGDB_E_CLASSNOTREG, "the registration entry " + quoted(file) + " for " + clsid.str() + " cannot be read");
-    std::string content(static_cast<size_t>(kMaxEntrySize) + 1, '\0');
-    in.read(content.data(), kMaxEntrySize + 1);
-    content.resize(static_cast<size_t>(in.gcount()));
-    if (content.size() > static_cast<size_t>(kMaxEntrySize))
-        fail(REGDB_E_CLASSNOTREG, "the registration entry " + quoted(file) + " is too large to be an entry");
+    const std::string entry = "the registration entry for " + clsid.str();
+    auto unreadable = [&](int error_number) {
+        fail_at(REGDB_E_CLASSNOTREG, entry + " cannot be read: " + path_error_cause(error_number), file);
+    };
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) unreadable(errno);
+    const FdCloser closer{fd};
+    struct stat st{};
+    if (::fstat(fd, &st) != 0) unreadable(errno);
+    if (!S_ISREG(st.st_mode))
+        fail_at(REGDB_E_CLASSNOTREG, entry + " is not a regular file but " + file_kind(st.st_mode), file);
+    check_safe_path(file.parent_path(), "registration entry directory");
+    if (auto why = unsafe_object(st, "registration entry")) fail_at(E_ACCESSDENIED, *why, file);
+    check_safe_path(file, "registration entry");
 
-    std::istringstream lines(content);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const std::string t = trim(line);
-        if (t.empty() || t.front() == '#') continue;
-        const auto eq = t.find('=');
-        if (eq == std::string::npos) continue;
-        if (lower(trim(std::string_view(t).substr(0, eq))) != "library") continue;
-        const std::string value = trim(std::string_view(t).substr(eq + 1));
-        if (value.empty()) break;
-        return fs::path(value);
+    std::string content(static_cast<size_t>(kMaxEntrySize) + 1, '\0');
+    size_t got = 0;
+    while (got < content.size()) {
+        const ssize_t n = ::read(fd, content.data() + got, content.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) unreadable(errno);
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
     }
-    fail(REGDB_E_CLASSNOTREG,
-         "the registration entry " + quoted(file) + " for " + clsid.str() + " has no \"library=<absolute path>\" line");
+    content.resize(got);
+    if (content.size() > static_cast<size_t>(kMaxEntrySize))
+        fail_at(REGDB_E_CLASSNOTREG, entry + " is too large to be an entry (over 64 KiB)", file);
+    if (auto library = parse_entry(content)) return *library;
+    fail_at(REGDB_E_CLASSNOTREG, entry + " has no \"library=<absolute path>\" line", file);
 }
 
-std::string dl_error_text() {
+// The loader's message without the path it starts with: the failure text
+// names the path at its end.
+std::string loader_text(const fs::path& path) {
     const char* e = dlerror();
-    return e ? e : "unknown loader error";
+    std::string text = e ? e : "unknown loader error";
+    const std::string prefix = path.string() + ": ";
+    if (text.compare(0, prefix.size(), prefix) == 0) text.erase(0, prefix.size());
+    return text;
+}
+
+// A server library must be a regular file that can be reached and read.
+void check_library_file(const fs::path& path) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) {
+        const int e = errno;
+        switch (e) {
+            case ENOENT: fail_at(E_MOD_NOT_FOUND, "the server library does not exist", path);
+            case ENOTDIR: fail_at(E_MOD_NOT_FOUND, "the server library cannot be found: " + path_error_cause(e), path);
+            case ENAMETOOLONG:
+            case ELOOP: fail_at(CO_E_BADPATH, "the server library cannot be found: " + path_error_cause(e), path);
+            default: fail_at(E_ACCESSDENIED, "the server library cannot be reached: " + path_error_cause(e), path);
+        }
+    }
+    if (!S_ISREG(st.st_mode))
+        fail_at(CO_E_ERRORINDLL, "the server library is not a regular file but " + file_kind(st.st_mode), path);
+    if (::access(path.c_str(), R_OK) != 0) {
+        const int e = errno;
+        fail_at(E_ACCESSDENIED, "the server library cannot be read: " + path_error_cause(e), path);
+    }
 }
 
 // Turns a failing status from a server's creation function into a Failure
-// whose text says which class, interface and library were involved.
-[[noreturn]] void creation_failed(HRESULT h, const Guid& clsid, const Guid& iid, const std::string& source) {
+// whose text says which class and interface were involved, and ends with the
+// library (when the class came from one).
+[[noreturn]] void creation_failed(HRESULT h, const Guid& clsid, const Guid& iid, const fs::path& library) {
+    std::string cause;
     switch (h) {
-        case CLASS_E_CLASSNOTAVAILABLE: fail(h, source + " does not provide the class " + clsid.str());
+        case CLASS_E_CLASSNOTAVAILABLE: cause = "the server does not provide the class " + clsid.str(); break;
         case E_NOINTERFACE:
-            fail(h, "the class " + clsid.str() + " from " + source + " does not support the interface " + iid.str());
-        default:
-            fail(h, "creating the class " + clsid.str() + " from " + source + " failed with 0x" + hex(h));
+            cause = "the class " + clsid.str() + " does not support the interface " + iid.str();
+            break;
+        default: cause = "creating the class " + clsid.str() + " failed with 0x" + hex(h); break;
     }
+    if (library.empty()) fail(h, cause + " (in-process registration)");
+    fail_at(h, cause, library);
 }
 
 // Names every place searched and how to register a server library there.
@@ -156,6 +225,22 @@ std::string not_registered_text(const Guid& clsid, const std::vector<fs::path>& 
 }
 
 }  // namespace
+
+std::optional<fs::path> parse_entry(std::string_view content) {
+    std::istringstream lines{std::string(content)};
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::string t = trim(line);
+        if (t.empty() || t.front() == '#') continue;
+        const auto eq = t.find('=');
+        if (eq == std::string::npos) continue;
+        if (lower(trim(std::string_view(t).substr(0, eq))) != "library") continue;
+        const std::string value = trim(std::string_view(t).substr(eq + 1));
+        if (value.empty()) break;
+        return fs::path(value);
+    }
+    return std::nullopt;
+}
 
 ClassRegistry& ClassRegistry::process() {
     static ClassRegistry registry([] {
@@ -246,7 +331,7 @@ void ClassRegistry::write_entry(const fs::path& directory, const Guid& clsid, co
         fail(E_INVALIDARG, "a library path cannot contain a line break or NUL");
     std::error_code ec;
     fs::create_directories(directory, ec);
-    if (ec) fail(E_ACCESSDENIED, "cannot create the registry directory " + quoted(directory) + ": " + ec.message());
+    if (ec) fail_at(E_ACCESSDENIED, "cannot create the registry directory: " + path_error_cause(ec.value()), directory);
 
     // Written beside the entry and renamed over it, so that a reader never
     // sees half an entry.
@@ -257,16 +342,19 @@ void ClassRegistry::write_entry(const fs::path& directory, const Guid& clsid, co
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         out << "library=" << text << "\n";
         out.close();
-        if (!out) {
+        // Readable by all, writable by the owner only, whatever the umask:
+        // the registry refuses an entry others can change.
+        fs::permissions(temp, fs::perms(0644), ec);
+        if (!out || ec) {
             fs::remove(temp, ec);
-            fail(E_ACCESSDENIED, "cannot write the registration entry " + quoted(target));
+            fail_at(E_ACCESSDENIED, "cannot write the registration entry", target);
         }
     }
     fs::rename(temp, target, ec);
     if (ec) {
         std::error_code ignored;
         fs::remove(temp, ignored);
-        fail(E_ACCESSDENIED, "cannot write the registration entry " + quoted(target) + ": " + ec.message());
+        fail_at(E_ACCESSDENIED, "cannot write the registration entry: " + path_error_cause(ec.value()), target);
     }
 }
 
@@ -307,24 +395,19 @@ ClassRegistry::Library& ClassRegistry::load(const fs::path& path) {
     // name would make it search the working directory or the library path.
     const std::string text = path.string();
     if (!path.is_absolute() || text.find('\0') != std::string::npos)
-        fail(CO_E_BADPATH, quoted(path) +
-                               " is not an absolute path; server libraries are loaded only from the absolute path "
-                               "registered for them");
+        fail_at(CO_E_BADPATH,
+                "the path is not absolute; server libraries are loaded only from the absolute path registered for "
+                "them",
+                path);
     const fs::path key = path.lexically_normal();
     if (auto it = loaded_.find(key); it != loaded_.end()) return *it->second;
 
-    std::error_code ec;
-    const auto st = fs::status(key, ec);
-    if (!fs::exists(st)) {
-        if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory)
-            fail(E_ACCESSDENIED, "cannot reach the server library " + quoted(key) + ": " + ec.message());
-        fail(E_MOD_NOT_FOUND, quoted(key));
-    }
-    if (!fs::is_regular_file(st)) fail(CO_E_ERRORINDLL, quoted(key) + " is not a library file");
+    check_library_file(key);
+    check_safe_path(key, "server library");
 
     dlerror();  // clear any earlier message
     void* handle = dlopen(key.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) fail(CO_E_ERRORINDLL, quoted(key) + " could not be loaded: " + dl_error_text());
+    if (!handle) fail_at(CO_E_ERRORINDLL, "the server library could not be loaded (" + loader_text(key) + ")", key);
 
     auto lib = std::make_unique<Library>();
     lib->handle = handle;
@@ -353,28 +436,32 @@ void* ClassRegistry::create_instance(const Guid& clsid, const Guid& iid) {
             library = *path;
             Library& lib = load(library);
             if (!lib.create)
-                fail(CO_E_ERRORINDLL, quoted(library.lexically_normal()) + " does not export " + kCreateInstanceSymbol);
+                fail_at(CO_E_ERRORINDLL, std::string("the server library does not export ") + kCreateInstanceSymbol,
+                        library.lexically_normal());
             create = lib.create;
         }
     }
 
     void* object = nullptr;
     HRESULT h = S_OK;
-    std::string source;
     if (factory) {
-        source = "the in-process registration";
+        library.clear();
         h = factory(iid, &object);
     } else {
-        source = quoted(library.lexically_normal());
+        library = library.lexically_normal();
         h = create(&clsid, &iid, &object);
     }
     if (failed(h)) {
         // A well-behaved server leaves the slot empty on failure; one that
         // does not has its object released here rather than leaked.
         if (object) static_cast<IUnknown*>(object)->Release();
-        creation_failed(h, clsid, iid, source);
+        creation_failed(h, clsid, iid, library);
     }
-    if (!object) fail(E_POINTER, source + " reported success for " + clsid.str() + " but gave no object");
+    if (!object) {
+        const std::string cause = "the server reported success for " + clsid.str() + " but gave no object";
+        if (library.empty()) fail(E_POINTER, cause + " (in-process registration)");
+        fail_at(E_POINTER, cause, library);
+    }
     return object;
 }
 

@@ -20,6 +20,11 @@
 // from the working directory or a search path. It must export the entry point
 // declared in <monvia/component/server.h>.
 //
+// An entry file must be a regular file (it is opened without blocking), and
+// an entry directory, entry file or library is refused when someone other
+// than its owner could change it (see safe_path.h). Every failure names its
+// cause first and the path last.
+//
 // On Windows the same class is the system's: classes registered in the
 // process (factories and libraries) come first, and every other class is
 // created with CoCreateInstance from the system registry (in-process and
@@ -34,7 +39,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <monvia/component/com_ptr.h>
@@ -125,6 +132,12 @@ private:
     bool system_classes_ = false;
     mutable std::mutex mutex_;
 };
+
+// The library an entry file's content names: the value of its first
+// "library=" line (key in any case, blanks around key and value ignored;
+// blank lines, lines starting with '#' and other keys are skipped). Nothing
+// when there is no such line or its value is empty.
+std::optional<std::filesystem::path> parse_entry(std::string_view content);
 
 // Throws the Failure for a failing status, asking the object (when given) for
 // its own description through IErrorSource; well-known codes fall back to the

@@ -6,16 +6,20 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 #include <vector>
 
 #include <monvia/component/bstr.h>
 #include <monvia/component/com_ptr.h>
 #include "com/registry.h"
+#include "com/safe_path.h"
 #include <monvia/component/types.h>
 #include "runtime/failure.h"
 #include "test_support.h"
@@ -280,6 +284,10 @@ TEST(ComPtr, CountsReferences) {
 }
 
 // ------------------------------------------------------------------ registry
+
+// The files and directories the tests make get the usual modes whatever the
+// umask the tests run under: the registry refuses group-writable ones.
+[[maybe_unused]] const mode_t kOldUmask = ::umask(022);
 
 const fs::path kServer = MONVIA_TEST_SERVER;
 const fs::path kNoExport = MONVIA_NO_EXPORT_SERVER;
@@ -635,6 +643,253 @@ TEST(Registry, CreatesFromManyThreads) {
     for (auto& th : threads) th.join();
     EXPECT_EQ(made.load(), 400);
     EXPECT_EQ(refused.load(), 400);
+}
+
+// ------------------------------------------------- registry: safe locations
+
+// A registry layout of its own: <root>/entries/<clsid>.class naming
+// <root>/lib/<copy of the test server>, all owned by the user, mode 0755/0644,
+// and an empty <root>/open for what the cases make writable by all.
+struct Layout {
+    TempDir root;
+    fs::path entries = root.path() / "entries";
+    fs::path lib_dir = root.path() / "lib";
+    fs::path open_dir = root.path() / "open";
+    fs::path library = lib_dir / kServer.filename();
+    fs::path entry = entries / (CLSID_TestWidget.str() + ".class");
+
+    Layout() {
+        fs::create_directories(entries);
+        fs::create_directories(lib_dir);
+        fs::create_directories(open_dir);
+        fs::permissions(entries, fs::perms(0755));
+        fs::permissions(lib_dir, fs::perms(0755));
+        fs::copy_file(kServer, library);
+        fs::permissions(library, fs::perms(0755));
+        point_at(library);
+    }
+    void point_at(const fs::path& lib) {
+        std::ofstream(entry, std::ios::trunc) << "library=" << lib.string() << "\n";
+        fs::permissions(entry, fs::perms(0644));
+    }
+};
+
+void chmod_or_fail(const fs::path& p, mode_t mode) { ASSERT_EQ(::chmod(p.c_str(), mode), 0) << p; }
+
+TEST(RegistrySafety, PathsOthersCanChangeAreRefused) {
+    const struct {
+        const char* name;
+        std::function<fs::path(Layout&)> arrange;  // gives the path the failure must end with
+        std::vector<std::string> mentions;          // empty: the class is created
+    } cases[] = {
+        {"all in order", [](Layout&) { return fs::path(); }, {}},
+        {"entry directory writable by all",
+         [](Layout& l) { chmod_or_fail(l.entries, 0777); return l.entries; },
+         {"the registration entry directory can be changed by users other than its owner (mode 0777)"}},
+        {"entry directory writable by its group",
+         [](Layout& l) { chmod_or_fail(l.entries, 0775); return l.entries; },
+         {"the registration entry directory can be changed", "(mode 0775)"}},
+        {"entry directory sticky and writable by all",
+         [](Layout& l) { chmod_or_fail(l.entries, 01777); return l.entries; },
+         {"the registration entry directory can be changed", "(mode 1777)"}},
+        {"a directory above the entries writable by all",
+         [](Layout& l) { chmod_or_fail(l.root.path(), 0777); return l.root.path(); },
+         {"a directory on the path of the registration entry directory can be changed", "(mode 0777)"}},
+        {"entry file writable by all",
+         [](Layout& l) { chmod_or_fail(l.entry, 0666); return l.entry; },
+         {"the registration entry can be changed by users other than its owner (mode 0666)"}},
+        {"entry file writable by its group",
+         [](Layout& l) { chmod_or_fail(l.entry, 0664); return l.entry; }, {"(mode 0664)"}},
+        {"library writable by all",
+         [](Layout& l) { chmod_or_fail(l.library, 0777); return l.library; },
+         {"the server library can be changed by users other than its owner (mode 0777)"}},
+        {"library's directory writable by all",
+         [](Layout& l) { chmod_or_fail(l.lib_dir, 0777); return l.lib_dir; },
+         {"a directory on the path of the server library can be changed", "(mode 0777)"}},
+        // Like /tmp: nobody else can replace the user's own file in it.
+        {"library's directory sticky and writable by all",
+         [](Layout& l) { chmod_or_fail(l.lib_dir, 01777); return fs::path(); }, {}},
+        // A link is only as safe as the directory it lies in...
+        {"link to the library in a directory writable by all",
+         [](Layout& l) {
+             fs::create_symlink(l.library, l.open_dir / "link.so");
+             l.point_at(l.open_dir / "link.so");
+             return l.open_dir;
+         },
+         {"a directory on the path of the server library can be changed", "(mode 0777)"}},
+        // ... and so is its target.
+        {"safe link to a library in a directory writable by all",
+         [](Layout& l) {
+             fs::copy_file(l.library, l.open_dir / "real.so");
+             fs::create_symlink(l.open_dir / "real.so", l.lib_dir / "link.so");
+             l.point_at(l.lib_dir / "link.so");
+             return l.open_dir;
+         },
+         {"a directory on the path of the server library can be changed", "(mode 0777)"}},
+        {"entry file is a link into a directory writable by all",
+         [](Layout& l) {
+             fs::rename(l.entry, l.open_dir / "real.class");
+             fs::create_symlink(l.open_dir / "real.class", l.entry);
+             return l.open_dir;
+         },
+         {"a directory on the path of the registration entry can be changed", "(mode 0777)"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Layout layout;
+        const fs::path where = c.arrange(layout);
+        chmod_or_fail(layout.open_dir, 0777);  // used only by the cases that link through it
+        ClassRegistry registry(layout.entries);
+        if (c.mentions.empty()) {
+            EXPECT_TRUE(registry.create<ITestWidget>(CLSID_TestWidget, IID_ITestWidget));
+            continue;
+        }
+        const Failure f = creation_failure(registry, CLSID_TestWidget);
+        EXPECT_EQ(f.number(), E_ACCESSDENIED) << f.description();
+        expect_mentions(f.description(), c.mentions);
+        const std::string tail = ": \"" + where.string() + "\"";
+        EXPECT_TRUE(f.description().ends_with(tail)) << f.description() << " does not end with " << tail;
+        EXPECT_EQ(f.description().rfind("Access is denied: ", 0), 0u) << f.description();
+        fs::permissions(layout.root.path(), fs::perms(0700));  // so that the clean-up can remove it
+    }
+}
+
+// Owned by someone else (neither the user nor root): only root can arrange it.
+TEST(RegistrySafety, PathsOwnedByOthersAreRefused) {
+    if (geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+    const uid_t other = 65534;  // nobody
+    const struct {
+        const char* name;
+        std::function<fs::path(Layout&)> target;
+        const char* cause;
+    } cases[] = {
+        {"entry directory", [](Layout& l) { return l.entries; }, "the registration entry directory belongs to user 65534"},
+        {"entry file", [](Layout& l) { return l.entry; }, "the registration entry belongs to user 65534"},
+        {"library", [](Layout& l) { return l.library; }, "the server library belongs to user 65534"},
+        {"library's directory", [](Layout& l) { return l.lib_dir; },
+         "a directory on the path of the server library belongs to user 65534"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Layout layout;
+        const fs::path target = c.target(layout);
+        ASSERT_EQ(::chown(target.c_str(), other, static_cast<gid_t>(-1)), 0);
+        ClassRegistry registry(layout.entries);
+        const Failure f = creation_failure(registry, CLSID_TestWidget);
+        EXPECT_EQ(f.number(), E_ACCESSDENIED) << f.description();
+        expect_mentions(f.description(), {c.cause, ", not to you or root: \"" + target.string() + "\""});
+        EXPECT_TRUE(f.description().ends_with("\"" + target.string() + "\"")) << f.description();
+    }
+    // In a sticky directory writable by all, another user's library is still refused.
+    Layout sticky;
+    chmod_or_fail(sticky.lib_dir, 01777);
+    ASSERT_EQ(::chown(sticky.library.c_str(), other, static_cast<gid_t>(-1)), 0);
+    ClassRegistry registry(sticky.entries);
+    expect_mentions(creation_failure(registry, CLSID_TestWidget).description(), {"belongs to user 65534"});
+}
+
+// The build's own registry (the cash device simulator's entry and library)
+// is in a safe place, and so is a library registered directly.
+TEST(RegistrySafety, TheBuildsRegistryPasses) {
+    Layout layout;
+    ClassRegistry direct;
+    direct.register_library(CLSID_TestWidget, layout.library);
+    EXPECT_TRUE(direct.create<ITestWidget>(CLSID_TestWidget, IID_ITestWidget));
+    chmod_or_fail(layout.library, 0757);
+    ClassRegistry refused;
+    refused.register_library(CLSID_TestWidget, layout.library);
+    EXPECT_EQ(creation_failure(refused, CLSID_TestWidget).number(), E_ACCESSDENIED);
+}
+
+// ------------------------------------------------- registry: failure causes
+
+// Every failure names its cause first and the path it concerns last; a very
+// long path is shortened in the middle.
+TEST(Registry, FailuresNameTheCauseFirstAndThePathLast) {
+    TempDir dir;
+    const std::string long_name(60 * 1024, 'a');
+    const fs::path long_library = dir.path() / (long_name + ".so");
+    const fs::path long_component = dir.path() / (std::string(300, 'b') + ".so");
+    const fs::path entry = dir.path() / (CLSID_TestWidget.str() + ".class");
+    const std::string shown_long =
+        "\"" + long_library.string().substr(0, 80) + "\xE2\x80\xA6" + std::string(77, 'a') + ".so\" (" +
+        std::to_string(long_library.string().size()) + " bytes)";
+
+    const struct {
+        const char* name;
+        std::function<void(ClassRegistry&)> arrange;
+        HRESULT number;
+        std::string text;  // the whole description
+    } cases[] = {
+        {"a 60 KB library path",
+         [&](ClassRegistry& r) { r.register_library(CLSID_TestWidget, long_library); }, CO_E_BADPATH,
+         "The path to the class's server is not valid: the server library cannot be found: the name is too long: " +
+             shown_long},
+        {"a file name over the limit",
+         [&](ClassRegistry& r) { r.register_library(CLSID_TestWidget, long_component); }, CO_E_BADPATH,
+         "The path to the class's server is not valid: the server library cannot be found: the name is too long: " +
+             shown_path(long_component)},
+        {"a missing library",
+         [&](ClassRegistry& r) { r.register_library(CLSID_TestWidget, dir.path() / "gone.so"); }, E_MOD_NOT_FOUND,
+         "The specified module could not be found: the server library does not exist: \"" +
+             (dir.path() / "gone.so").string() + "\""},
+        {"a library under a file",
+         [&](ClassRegistry& r) { r.register_library(CLSID_TestWidget, kServer / "x.so"); }, E_MOD_NOT_FOUND,
+         "The specified module could not be found: the server library cannot be found: a part of its path is not a "
+         "directory: \"" + (kServer / "x.so").string() + "\""},
+        {"a library that is a directory",
+         [&](ClassRegistry& r) { r.register_library(CLSID_TestWidget, dir.path()); }, CO_E_ERRORINDLL,
+         "Error in the DLL: the server library is not a regular file but a directory: \"" + dir.path().string() + "\""},
+        {"an entry that is a FIFO",
+         [&](ClassRegistry&) { ASSERT_EQ(mkfifo(entry.c_str(), 0644), 0); }, REGDB_E_CLASSNOTREG,
+         "Class not registered: the registration entry for " + CLSID_TestWidget.str() +
+             " is not a regular file but a FIFO: \"" + entry.string() + "\""},
+        {"an entry that is a directory", [&](ClassRegistry&) { fs::create_directory(entry); }, REGDB_E_CLASSNOTREG,
+         "Class not registered: the registration entry for " + CLSID_TestWidget.str() +
+             " is not a regular file but a directory: \"" + entry.string() + "\""},
+        {"a hand-named entry that is a FIFO",
+         [&](ClassRegistry&) { ASSERT_EQ(mkfifo((dir.path() / "a1c4e2b7-3d58-4f0a-9b61-2e7d8c5f1a34.class").c_str(), 0644), 0); },
+         REGDB_E_CLASSNOTREG,
+         "Class not registered: the registration entry for " + CLSID_TestWidget.str() +
+             " is not a regular file but a FIFO: \"" + (dir.path() / "a1c4e2b7-3d58-4f0a-9b61-2e7d8c5f1a34.class").string() + "\""},
+        {"an entry that is a dangling link",
+         [&](ClassRegistry&) { fs::create_symlink(dir.path() / "nowhere", entry); }, REGDB_E_CLASSNOTREG,
+         "Class not registered: the registration entry for " + CLSID_TestWidget.str() +
+             " cannot be read: it does not exist: \"" + entry.string() + "\""},
+        {"an entry too large",
+         [&](ClassRegistry&) { fs::resize_file((std::ofstream(entry), entry), 64 * 1024 + 1); }, REGDB_E_CLASSNOTREG,
+         "Class not registered: the registration entry for " + CLSID_TestWidget.str() +
+             " is too large to be an entry (over 64 KiB): \"" + entry.string() + "\""},
+        {"an entry without a library line", [&](ClassRegistry&) { std::ofstream(entry) << "threading=both\n"; },
+         REGDB_E_CLASSNOTREG,
+         "Class not registered: the registration entry for " + CLSID_TestWidget.str() +
+             " has no \"library=<absolute path>\" line: \"" + entry.string() + "\""},
+        {"no entry", [&](ClassRegistry&) {}, REGDB_E_CLASSNOTREG,
+         "Class not registered: " + CLSID_TestWidget.str() + " has no in-process registration and no entry \"" +
+             entry.string() + "\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir.path());
+        fs::create_directory(dir.path());
+        fs::permissions(dir.path(), fs::perms(0700));
+        ClassRegistry registry(dir.path());
+        c.arrange(registry);
+        const Failure f = creation_failure(registry, CLSID_TestWidget);
+        EXPECT_EQ(f.number(), c.number) << hex(f.number());
+        EXPECT_EQ(f.description(), c.text);
+    }
+}
+
+// An entry directory named by a path too long to use says so.
+TEST(Registry, AnEntryDirectoryTooLongToUseSaysSo) {
+    const fs::path dir = fs::path("/") / std::string(5000, 'd');
+    ClassRegistry registry(dir);
+    const Failure f = creation_failure(registry, CLSID_TestWidget);
+    EXPECT_EQ(f.number(), REGDB_E_CLASSNOTREG);
+    expect_mentions(f.description(), {"the registration entry cannot be reached: the name is too long: \"/ddd",
+                                      "\xE2\x80\xA6", "ddd/" + CLSID_TestWidget.str() + ".class\" ("});
+    EXPECT_LT(f.description().size(), 300u);
 }
 
 // --------------------------------------------------------------------- check
