@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
-#include <fstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace monvia::cashsim {
 
@@ -34,6 +38,20 @@ const struct {
 };
 
 constexpr size_t kMaxFileSize = 1024 * 1024;
+
+// A token quoted in an error is cut at this many bytes (and marked with an
+// ellipsis), so that a huge bad token cannot turn the message into a wall.
+constexpr size_t kMaxQuoted = 40;
+
+// The token as an error shows it: cut to kMaxQuoted bytes, at a character
+// boundary, with "…" when cut.
+std::string excerpt(std::string_view token) {
+    if (token.size() <= kMaxQuoted) return std::string(token);
+    size_t cut = kMaxQuoted;
+    // Off the middle of a UTF-8 character: back by at most three bytes.
+    for (int k = 0; k < 3 && (static_cast<unsigned char>(token[cut]) & 0xC0) == 0x80; ++k) --cut;
+    return std::string(token.substr(0, cut)) + "\xE2\x80\xA6";
+}
 
 bool same_name(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -140,25 +158,25 @@ Rule parse_rule(const std::vector<Token>& tokens) {
     if (const auto hash = name.find('#'); hash != std::string_view::npos) {
         const auto n = parse_integer(name.substr(hash + 1), false);
         if (!n || *n < 1 || *n > UINT32_MAX || name[hash + 1] == '+' || name[hash + 1] == '-')
-            throw LineError("\"" + head.text + "\": the call number after '#' must be a whole number from 1");
+            throw LineError("\"" + excerpt(head.text) + "\": the call number after '#' must be a whole number from 1");
         rule.call = static_cast<uint32_t>(*n);
         name = name.substr(0, hash);
     }
     auto slots = slots_named(name);
-    if (!slots) throw LineError("unknown member \"" + std::string(name) + "\"");
+    if (!slots) throw LineError("unknown member \"" + excerpt(name) + "\"");
     rule.slots = *slots;
 
     Effect& e = rule.effect;
     std::vector<std::string> seen;
     auto once = [&](const std::string& key) {
-        if (std::find(seen.begin(), seen.end(), key) != seen.end()) throw LineError(key + " is given twice");
+        if (std::find(seen.begin(), seen.end(), key) != seen.end()) throw LineError(excerpt(key) + " is given twice");
         seen.push_back(key);
     };
     bool has_code = false, has_text = false, has_description = false;
     for (size_t i = 1; i < tokens.size(); ++i) {
         const Token& t = tokens[i];
         if (t.eq == std::string::npos) {
-            if (t.quoted) throw LineError("\"" + t.text + "\" is not an effect");
+            if (t.quoted) throw LineError("\"" + excerpt(t.text) + "\" is not an effect");
             const std::string word = t.text;
             if (same_name(word, "false")) {
                 once("false");
@@ -167,7 +185,7 @@ Rule parse_rule(const std::vector<Token>& tokens) {
                 once("unset");
                 e.leave_outputs = true;
             } else {
-                throw LineError("unknown effect \"" + word + "\"; known: false, unset, code=, text=, hresult=, "
+                throw LineError("unknown effect \"" + excerpt(word) + "\"; known: false, unset, code=, text=, hresult=, "
                                 "description=, delay=");
             }
             continue;
@@ -180,7 +198,7 @@ Rule parse_rule(const std::vector<Token>& tokens) {
         if (key == "code") {
             const auto v = parse_integer(value, false);
             if (!v || *v < INT16_MIN || *v > INT16_MAX)
-                throw LineError("code=" + value + ": a code is a whole number from -32768 to 32767");
+                throw LineError("code=" + excerpt(value) + ": a code is a whole number from -32768 to 32767");
             e.code = static_cast<int16_t>(*v);
             has_code = true;
         } else if (key == "text") {
@@ -189,9 +207,9 @@ Rule parse_rule(const std::vector<Token>& tokens) {
         } else if (key == "hresult") {
             const auto v = parse_integer(value, true);
             if (!v || *v < INT32_MIN || *v > UINT32_MAX)
-                throw LineError("hresult=" + value + ": not a 32-bit status such as 0x80004005");
+                throw LineError("hresult=" + excerpt(value) + ": not a 32-bit status such as 0x80004005");
             const auto h = static_cast<int32_t>(static_cast<uint32_t>(*v & 0xFFFFFFFF));
-            if (h >= 0) throw LineError("hresult=" + value + ": the status must be a failing one (0x80000000 and up)");
+            if (h >= 0) throw LineError("hresult=" + excerpt(value) + ": the status must be a failing one (0x80000000 and up)");
             e.hresult = h;
         } else if (key == "description") {
             e.description = value;
@@ -199,16 +217,16 @@ Rule parse_rule(const std::vector<Token>& tokens) {
         } else if (key == "delay") {
             const auto v = parse_integer(value, false);
             if (!v || *v < 0 || *v > Scenario::kMaxDelayMs || value[0] == '+' || value[0] == '-')
-                throw LineError("delay=" + value + ": a delay is a whole number of milliseconds from 0 to " +
+                throw LineError("delay=" + excerpt(value) + ": a delay is a whole number of milliseconds from 0 to " +
                                 std::to_string(Scenario::kMaxDelayMs));
             e.delay_ms = static_cast<uint32_t>(*v);
         } else {
-            throw LineError("unknown effect \"" + key + "=\"; known: false, unset, code=, text=, hresult=, "
+            throw LineError("unknown effect \"" + excerpt(key) + "=\"; known: false, unset, code=, text=, hresult=, "
                             "description=, delay=");
         }
     }
 
-    if (seen.empty()) throw LineError(rule.selector + ": nothing to do; give false, hresult=, unset or delay=");
+    if (seen.empty()) throw LineError(excerpt(rule.selector) + ": nothing to do; give false, hresult=, unset or delay=");
     if ((has_code || has_text) && !e.returns_false) throw LineError("code= and text= go with false");
     if (has_description && !e.hresult) throw LineError("description= goes with hresult=");
     if (e.hresult && (e.returns_false || e.leave_outputs))
@@ -284,7 +302,7 @@ Scenario Scenario::parse(std::string_view text, const std::string& origin) {
                 rule.line = line_no;
                 for (int s : rule.slots) {
                     if (auto it = sc.index_.find({s, rule.call}); it != sc.index_.end())
-                        throw LineError(rule.selector + " repeats the rule of line " +
+                        throw LineError(excerpt(rule.selector) + " repeats the rule of line " +
                                         std::to_string(sc.rules_[it->second].line) + " for " + kNames[s]);
                 }
                 for (int s : rule.slots) sc.index_[{s, rule.call}] = sc.rules_.size();
@@ -301,14 +319,31 @@ Scenario Scenario::parse(std::string_view text, const std::string& origin) {
 
 Scenario Scenario::load(const std::filesystem::path& file) {
     const std::string origin = "Scenario file \"" + file.string() + "\"";
-    std::error_code ec;
-    if (std::filesystem::is_directory(file, ec)) throw ScenarioError(origin + " is a directory");
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw ScenarioError(origin + " cannot be read: " + std::strerror(errno));
+    // Opened without blocking and checked before reading: a FIFO with no
+    // writer, or a device, would otherwise hold the instance's creation
+    // (and the program waiting for it) forever.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) throw ScenarioError(origin + " cannot be read: " + std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st{};
+    if (::fstat(fd, &st) != 0) throw ScenarioError(origin + " cannot be read: " + std::strerror(errno));
+    if (S_ISDIR(st.st_mode)) throw ScenarioError(origin + " is a directory");
+    if (!S_ISREG(st.st_mode)) throw ScenarioError(origin + " is not a regular file");
+    if (static_cast<uintmax_t>(st.st_size) > kMaxFileSize) throw ScenarioError(origin + " is larger than 1 MiB");
+    // Read up to one byte past the cap, in case the file grew since fstat.
     std::string content(kMaxFileSize + 1, '\0');
-    in.read(content.data(), static_cast<std::streamsize>(content.size()));
-    if (in.bad()) throw ScenarioError(origin + " cannot be read");
-    content.resize(static_cast<size_t>(in.gcount()));
+    size_t got = 0;
+    while (got < content.size()) {
+        const ssize_t n = ::read(fd, content.data() + got, content.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw ScenarioError(origin + " cannot be read: " + std::strerror(errno));
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    content.resize(got);
     if (content.size() > kMaxFileSize) throw ScenarioError(origin + " is larger than 1 MiB");
     return parse(content, origin);
 }

@@ -1,10 +1,16 @@
 // The scenario file: what good files mean and how bad ones are refused.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "scenario.h"
 #include "test_env.h"
@@ -167,6 +173,91 @@ TEST(Scenario, LoadingFiles) {
     } catch (const ScenarioError& e) {
         EXPECT_EQ(std::string(e.what()),
                   "Scenario file \"" + broken.string() + "\": line 2: code=x: a code is a whole number from -32768 to 32767");
+    }
+    fs::remove_all(dir);
+}
+
+// A huge bad token is quoted cut short with an ellipsis: the message stays a
+// readable sentence however large the line.
+TEST(Scenario, AHugeBadTokenIsQuotedShort) {
+    const std::string big(1000 * 1000, 'x');
+    std::string accents;
+    for (int i = 0; i < 1000; ++i) accents += "\xC3\xA9";  // é, two bytes each
+    const std::string x40(40, 'x');
+    const struct {
+        std::string line;
+        std::string message;
+    } cases[] = {
+        {big + " false", "unknown member \"" + x40 + "\xE2\x80\xA6\""},
+        {"Charge " + big, "unknown effect \"" + x40 + "\xE2\x80\xA6\""},
+        {"Charge " + big + "=1", "unknown effect \"" + x40 + "\xE2\x80\xA6=\""},
+        {"Charge \"" + big + "\"", "\"" + x40 + "\xE2\x80\xA6\" is not an effect"},
+        {"Charge false code=" + big, "code=" + x40 + "\xE2\x80\xA6: a code is"},
+        {"Charge hresult=" + big, "hresult=" + x40 + "\xE2\x80\xA6: not a 32-bit status"},
+        {"Charge delay=" + big, "delay=" + x40 + "\xE2\x80\xA6: a delay is"},
+        {"Charge#" + big + " false", "\"Charge#" + std::string(33, 'x') + "\xE2\x80\xA6\": the call number"},
+        {"Charge#1" + big, "\"Charge#1" + std::string(32, 'x') + "\xE2\x80\xA6\": the call number"},
+        // Cut at a character boundary: 20 whole characters, never half of one.
+        {"Charge " + accents, "unknown effect \"" + accents.substr(0, 40) + "\xE2\x80\xA6\""},
+        {accents + " false", "unknown member \"" + accents.substr(0, 40) + "\xE2\x80\xA6\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        const std::string got = parse_error(c.line);
+        EXPECT_LT(got.size(), 400u);
+        EXPECT_NE(got.find(c.message), std::string::npos) << got.substr(0, 400);
+    }
+    // A token up to the limit is quoted whole.
+    EXPECT_NE(parse_error("Charge " + x40).find("\"" + x40 + "\";"), std::string::npos);
+}
+
+// Only a regular file is read. A FIFO with no writer would block a plain open
+// (and with it the instance's creation) forever; a device could be read
+// without end.
+TEST(Scenario, OnlyARegularFileIsRead) {
+    const fs::path dir = fs::temp_directory_path() / ("monvia-scenario-fifo-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const fs::path fifo = dir / "scenario.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+    // Whenever a reader holds the FIFO open, open its writing side and close
+    // it again: a reader blocked in open is let go and then reads nothing, so
+    // a loader that opens FIFOs returns instead of hanging the test.
+    std::atomic<bool> done{false};
+    std::thread release([&] {
+        while (!done) {
+            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) ::close(fd);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    const struct {
+        fs::path file;
+        std::string message;
+    } cases[] = {
+        {fifo, "Scenario file \"" + fifo.string() + "\" is not a regular file"},
+        {"/dev/zero", "Scenario file \"/dev/zero\" is not a regular file"},
+        {dir, "Scenario file \"" + dir.string() + "\" is a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.string());
+        try {
+            Scenario::load(c.file);
+            ADD_FAILURE() << "read as a scenario";
+        } catch (const ScenarioError& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+    }
+    done = true;
+    release.join();
+    // Over the size cap: refused before reading.
+    const fs::path large = dir / "large.txt";
+    fs::resize_file((std::ofstream(large), large), 1024 * 1024 + 1);
+    try {
+        Scenario::load(large);
+        ADD_FAILURE() << "a file over 1 MiB was read";
+    } catch (const ScenarioError& e) {
+        EXPECT_NE(std::string(e.what()).find("is larger than 1 MiB"), std::string::npos) << e.what();
     }
     fs::remove_all(dir);
 }
