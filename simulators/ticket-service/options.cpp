@@ -8,6 +8,7 @@ namespace {
 
 constexpr int kMaxMs = 3'600'000;
 constexpr int kMaxFlood = 1'000'000;
+constexpr int kMaxConnectionsLimit = 10'000;
 
 // A whole number in [low, high], or none.
 std::optional<int> bounded(const std::string& text, int low, int high) {
@@ -39,6 +40,10 @@ std::string usage() {
            "  --log FILE               append every byte received, escaped, to FILE\n"
            "  --backlog-full           listen but never accept, with the queue kept full:\n"
            "                           connection attempts never complete\n"
+           "  --idle-timeout MS        close a connection that has neither sent nor taken\n"
+           "                           anything for MS milliseconds, 0 for never (default 120000)\n"
+           "  --max-connections N      serve at most N connections at once; a further one is\n"
+           "                           closed at once (default 256)\n"
            "  --quiet                  print only the listening line\n"
            "  --help                   show this text\n"
            "\n"
@@ -91,6 +96,12 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
         } else if (a == "--unsolicited-every") {
             if (!number(1, kMaxMs, o.unsolicited_every_ms))
                 return fail("--unsolicited-every needs milliseconds from 1 to 3600000");
+        } else if (a == "--idle-timeout") {
+            if (!number(0, kMaxMs, o.idle_timeout_ms))
+                return fail("--idle-timeout needs milliseconds from 0 (never) to 3600000");
+        } else if (a == "--max-connections") {
+            if (!number(1, kMaxConnectionsLimit, o.max_connections))
+                return fail("--max-connections needs a count from 1 to 10000");
         } else if (a == "--flood") {
             if (!number(0, kMaxFlood, o.flood)) return fail("--flood needs a count from 0 to 1000000");
         } else if (a == "--reply") {

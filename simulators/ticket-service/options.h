@@ -25,6 +25,8 @@ struct Options {
     std::string log_path;         // every byte received, escaped
     bool backlog_full = false;    // listen, never accept, queue kept full
     bool quiet = false;           // nothing on standard output but the listening line
+    int idle_timeout_ms = 120'000;  // close a connection quiet this long both ways; 0: never
+    int max_connections = 256;      // open at once; a further one is closed at once
 };
 
 struct ParsedOptions {

@@ -19,9 +19,12 @@ namespace monvia::ticket_service {
 
 namespace {
 
-constexpr std::size_t kMaxConnections = 256;
 // A request that grows past this without ending is taken as it stands.
 constexpr std::size_t kMaxRequest = 64 * 1024;
+// Reply bytes a connection may have waiting for the client to take them;
+// beyond this the service stops reading from the client (and so answering
+// it) until the client catches up, so memory stays bounded.
+constexpr std::size_t kMaxQueued = 64 * 1024;
 // After our side is shut, how long the client may take to close its side.
 constexpr auto kLingerAfterShut = std::chrono::seconds(5);
 
@@ -167,8 +170,10 @@ void Server::accept_all(Time now) {
             return;
         }
         const std::string peer = numeric_address(reinterpret_cast<sockaddr*>(&from), len);
-        if (connections_.size() >= kMaxConnections) {
-            note("refused a connection from " + peer + ": " + std::to_string(kMaxConnections) + " are open");
+        if (connections_.size() >= static_cast<std::size_t>(options_.max_connections)) {
+            // Closed at once, so that the client learns it now instead of
+            // waiting on a connection nobody serves.
+            note("refused a connection from " + peer + ": " + std::to_string(options_.max_connections) + " are open");
             continue;
         }
         const int on = 1;
@@ -176,9 +181,11 @@ void Server::accept_all(Time now) {
         auto c = std::make_unique<Connection>();
         c->id = next_id_++;
         c->fd = std::move(fd);
+        c->last_active = now;
         note("#" + std::to_string(c->id) + " accepted from " + peer);
         if (options_.unsolicited) {
             c->out.push_back({*options_.unsolicited});
+            c->queued += options_.unsolicited->size();
             if (options_.unsolicited_every_ms > 0)
                 c->next_unsolicited = now + std::chrono::milliseconds(options_.unsolicited_every_ms);
         }
@@ -187,7 +194,7 @@ void Server::accept_all(Time now) {
 }
 
 void Server::read_from(Connection& c, Time now) {
-    if (c.client_eof) return;
+    if (c.client_eof || backlogged(c)) return;
     char buf[16 * 1024];
     for (;;) {
         const ssize_t n = ::recv(c.fd.get(), buf, sizeof buf, 0);
@@ -196,8 +203,9 @@ void Server::read_from(Connection& c, Time now) {
             log_bytes(c, "<-", bytes);
             c.pending += bytes;
             c.last_received = now;
+            c.last_active = now;
             take_lines(c, now);
-            if (c.gone) return;
+            if (c.gone || backlogged(c)) return;
             continue;
         }
         if (n == 0) {
@@ -216,14 +224,17 @@ void Server::read_from(Connection& c, Time now) {
 
 // Line breaks end requests at once; what follows the last one waits for the gap.
 void Server::take_lines(Connection& c, Time now) {
+    // Lines wait in pending while the client is behind with its replies.
     std::size_t nl;
-    while (!c.gone && (nl = c.pending.find('\n')) != std::string::npos) {
-        std::string line = c.pending.substr(0, nl);
-        c.pending.erase(0, nl + 1);
+    std::size_t from = 0;
+    while (!c.gone && !backlogged(c) && (nl = c.pending.find('\n', from)) != std::string::npos) {
+        std::string line = c.pending.substr(from, nl - from);
+        from = nl + 1;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (!line.empty()) on_request(c, line, now);
     }
-    if (!c.gone && c.pending.size() >= kMaxRequest) on_request(c, std::exchange(c.pending, {}), now);
+    c.pending.erase(0, from);
+    if (!c.gone && !backlogged(c) && c.pending.size() >= kMaxRequest) on_request(c, std::exchange(c.pending, {}), now);
 }
 
 void Server::on_request(Connection& c, const std::string& request, Time now) {
@@ -243,6 +254,7 @@ void Server::on_request(Connection& c, const std::string& request, Time now) {
     }
     std::string reply = options_.reply ? *options_.reply : book_.answer(request);
     if (options_.crlf) reply += "\r\n";
+    c.queued += reply.size();
     if (options_.split_ms >= 0 && reply.size() >= 2) {
         const std::size_t half = (reply.size() + 1) / 2;
         c.actions.emplace(at, Action{Action::Send, reply.substr(0, half)});
@@ -256,7 +268,8 @@ void Server::on_request(Connection& c, const std::string& request, Time now) {
 }
 
 void Server::run_due(Connection& c, Time now) {
-    if (!c.pending.empty() && now - c.last_received >= std::chrono::milliseconds(options_.gap_ms))
+    if (c.held && !backlogged(c)) take_lines(c, now);  // the client caught up
+    if (!c.pending.empty() && !backlogged(c) && now - c.last_received >= std::chrono::milliseconds(options_.gap_ms))
         on_request(c, std::exchange(c.pending, {}), now);
     while (!c.gone && !c.actions.empty() && c.actions.begin()->first <= now) {
         Action a = std::move(c.actions.begin()->second);
@@ -274,13 +287,30 @@ void Server::run_due(Connection& c, Time now) {
     if (!c.gone && c.next_unsolicited && *c.next_unsolicited <= now) {
         if (c.finishing || c.write_shut) {
             c.next_unsolicited.reset();
+        } else if (backlogged(c)) {
+            // The client does not take what it has: this one is skipped.
+            c.next_unsolicited = now + std::chrono::milliseconds(options_.unsolicited_every_ms);
         } else {
             c.out.push_back({*options_.unsolicited});
+            c.queued += options_.unsolicited->size();
             c.next_unsolicited = std::max(*c.next_unsolicited + std::chrono::milliseconds(options_.unsolicited_every_ms),
                                           now);
         }
     }
     if (!c.gone && c.write_shut && now >= c.shut_deadline) drop(c, "the client did not close its side");
+    if (!c.gone && options_.idle_timeout_ms > 0 &&
+        now - c.last_active >= std::chrono::milliseconds(options_.idle_timeout_ms))
+        drop(c, "idle for " + std::to_string(options_.idle_timeout_ms) + " ms");
+}
+
+// True while the client has as many reply bytes waiting as it may; notes
+// when reading stops and starts again.
+bool Server::backlogged(Connection& c) {
+    const bool full = c.queued >= kMaxQueued;
+    if (full && !c.held) note("#" + std::to_string(c.id) + " holds reading: the client does not take its replies");
+    if (!full && c.held) note("#" + std::to_string(c.id) + " reads again");
+    c.held = full;
+    return full;
 }
 
 void Server::write_to(Connection& c, Time now) {
@@ -289,6 +319,7 @@ void Server::write_to(Connection& c, Time now) {
             if (c.flood_next == 0 || c.flood_next > c.flood_last) break;
             c.out.push_back({"FLOOD|" + std::to_string(c.flood_next++), true});
             if (options_.crlf) c.out.back().bytes += "\r\n";
+            c.queued += c.out.back().bytes.size();
             if (c.flood_next > c.flood_last)
                 note("#" + std::to_string(c.id) + " -> FLOOD|1 .. FLOOD|" + std::to_string(c.flood_last));
         }
@@ -301,6 +332,8 @@ void Server::write_to(Connection& c, Time now) {
             ::send(c.fd.get(), piece.data() + c.out_offset, piece.size() - c.out_offset, MSG_NOSIGNAL);
         if (n > 0) {
             c.out_offset += static_cast<std::size_t>(n);
+            c.queued -= std::min(c.queued, static_cast<std::size_t>(n));
+            c.last_active = now;
             if (c.out_offset == piece.size()) {
                 if (!c.out.front().quiet) log_bytes(c, "->", piece);
                 c.out.pop_front();
@@ -348,7 +381,9 @@ std::optional<Server::Time> Server::next_deadline(const Connection& c) const {
     auto consider = [&](Time x) {
         if (!t || x < *t) t = x;
     };
-    if (!c.pending.empty()) consider(c.last_received + std::chrono::milliseconds(options_.gap_ms));
+    // While reading is held, the gap waits too: the client must catch up first.
+    if (!c.pending.empty() && !c.held) consider(c.last_received + std::chrono::milliseconds(options_.gap_ms));
+    if (options_.idle_timeout_ms > 0) consider(c.last_active + std::chrono::milliseconds(options_.idle_timeout_ms));
     if (!c.actions.empty()) consider(c.actions.begin()->first);
     if (c.next_unsolicited) consider(*c.next_unsolicited);
     if (c.write_shut) consider(c.shut_deadline);
@@ -373,7 +408,7 @@ void Server::run() {
         if (listening) fds.push_back({listener_.get(), POLLIN, 0});
         for (auto& c : connections_) {
             short events = 0;
-            if (!c->client_eof) events |= POLLIN;
+            if (!c->client_eof && !backlogged(*c)) events |= POLLIN;
             const bool flooding = c->flood_next != 0 && c->flood_next <= c->flood_last;
             if (!c->out.empty() || flooding) events |= POLLOUT;
             // Nothing to wait for on this socket: leave it out, so that a

@@ -86,6 +86,11 @@ private:
         std::multimap<Time, Action> actions;  // equal times keep their order
         std::deque<Piece> out;                 // pieces still to send, one send() each
         std::size_t out_offset = 0;
+        // Reply bytes planned or queued and not yet taken by the socket. While
+        // this is at the bound, nothing more is read from the client.
+        std::size_t queued = 0;
+        bool held = false;        // reading is held back (logged once per hold)
+        Time last_active{};       // last byte received or sent
         int flood_next = 0;   // next FLOOD piece, 0 when no flood runs
         int flood_last = 0;
         bool answered = false;    // without --keep: the one request has its answer
@@ -104,6 +109,7 @@ private:
     void run_due(Connection& c, Time now);
     void write_to(Connection& c, Time now);
     void reset(Connection& c);
+    bool backlogged(Connection& c);
     void drop(Connection& c, const std::string& why);
     std::optional<Time> next_deadline(const Connection& c) const;
     void note(const std::string& line, bool always = false);

@@ -88,6 +88,8 @@ TEST(Options, DefaultsListenOnTheClientsDefaultAddress) {
     EXPECT_EQ(parsed.options->port, 16501);
     EXPECT_FALSE(parsed.options->keep);
     EXPECT_EQ(parsed.options->split_ms, -1);
+    EXPECT_EQ(parsed.options->idle_timeout_ms, 120000);
+    EXPECT_EQ(parsed.options->max_connections, 256);
 }
 
 TEST(Options, EveryOptionIsTaken) {
@@ -114,6 +116,10 @@ TEST(Options, EveryOptionIsTaken) {
     EXPECT_TRUE(parse_options({"--reset"}).options->reset);
     EXPECT_TRUE(parse_options({"--backlog-full"}).options->backlog_full);
     EXPECT_TRUE(parse_options({"--port", "1", "--help"}).help);
+    const auto limits = parse_options({"--idle-timeout", "0", "--max-connections", "3"});
+    ASSERT_TRUE(limits.options) << limits.error;
+    EXPECT_EQ(limits.options->idle_timeout_ms, 0);
+    EXPECT_EQ(limits.options->max_connections, 3);
 }
 
 TEST(Options, BadCommandLinesAreRefusedWithAReason) {
@@ -131,6 +137,10 @@ TEST(Options, BadCommandLinesAreRefusedWithAReason) {
         {{"--log"}, "--log needs a file name"},
         {{"--silent", "--reset"}, "--silent and --reset exclude each other"},
         {{"--unsolicited-every", "100"}, "--unsolicited-every needs --unsolicited TEXT"},
+        {{"--idle-timeout", "-1"}, "--idle-timeout needs milliseconds from 0 (never) to 3600000"},
+        {{"--idle-timeout"}, "--idle-timeout needs milliseconds from 0 (never) to 3600000"},
+        {{"--max-connections", "0"}, "--max-connections needs a count from 1 to 10000"},
+        {{"--max-connections", "10001"}, "--max-connections needs a count from 1 to 10000"},
         {{"--verbose"}, "unknown option --verbose"},
         {{"16501"}, "unknown option 16501"},
     };

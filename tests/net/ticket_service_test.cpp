@@ -1,7 +1,12 @@
 // The ticket service program on loopback, driven through the Qt socket the
 // way the ticket client drives it.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -170,7 +175,9 @@ TEST(TicketService, ResetAnswersWithAConnectionReset) {
 TEST(TicketService, UnsolicitedDataComesWithoutARequest) {
     Service service({"--unsolicited", "EVENT\\r\\n", "--unsolicited-every", "100", "--keep"});
     Client client;
-    client.connect_to(service.port());
+    // The first text may arrive together with the connection: no check
+    // that Connect comes alone.
+    client.ws.connect(looptest::kLoopback, service.port());
     ASSERT_TRUE(wait_until([&] { return client.read.size() >= 3 * 7; }));
     EXPECT_EQ(client.read.substr(0, 21), "EVENT\r\nEVENT\r\nEVENT\r\n");
 }
@@ -211,6 +218,129 @@ TEST(TicketService, StopsCleanlyOnSigtermWithConnectionsOpen) {
     // The client sees the orderly close.
     ASSERT_TRUE(wait_until([&] { return client.ws.state() != kConnected; }));
     EXPECT_EQ(client.ws.state(), kClosing);
+}
+
+// A plain non-blocking loopback socket, for what the client's socket does not
+// let a test do: send without ever reading, or hold a connection silently.
+class RawClient {
+public:
+    explicit RawClient(int32_t port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        pollfd p{fd_, POLLOUT, 0};
+        ::poll(&p, 1, 5000);
+    }
+    ~RawClient() { ::close(fd_); }
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    // Sends as much of bytes as the socket takes now.
+    size_t send_some(const std::string& bytes) {
+        const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        return n > 0 ? static_cast<size_t>(n) : 0;
+    }
+    // Waits until the socket can take more; false when it still cannot after wait_ms.
+    bool writable(int wait_ms) {
+        pollfd p{fd_, POLLOUT, 0};
+        return ::poll(&p, 1, wait_ms) == 1;
+    }
+    // Reads what is there, waiting up to wait_ms for something. Sets closed
+    // when the service closed the connection.
+    std::string read_some(int wait_ms) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, wait_ms) != 1) return {};
+        char buf[64 * 1024];
+        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        if (n <= 0) closed = true;
+        return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+    }
+    // Reads until the service closes the connection (or wait_ms of silence).
+    bool wait_closed(int wait_ms) {
+        while (!closed) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, wait_ms) != 1) return false;
+            read_some(0);
+        }
+        return true;
+    }
+
+    bool closed = false;
+
+private:
+    int fd_;
+};
+
+// A client that sends requests but never reads its replies: the service
+// stops reading from it once a bounded amount of replies waits, instead of
+// queueing replies without end, and answers every request once the client
+// reads again.
+TEST(TicketService, AClientThatDoesNotReadIsHeldBackNotQueued) {
+    // Requests and replies of 100 bytes each; a long gap, so that a request
+    // cut between two sends waits for its end instead of ending by silence.
+    const std::string reply(98, 'R');
+    Service service({"--keep", "--crlf", "--gap", "600000", "--reply", QString::fromStdString(reply)});
+    const std::string request = "S|" + std::string(96, '0') + "1\n";
+    std::string batch;
+    for (int i = 0; i < 200; ++i) batch += request;
+    RawClient client(service.port());
+    // Far more requests than the socket buffers on both sides can hold.
+    constexpr size_t kCap = 32u * 1024 * 1024;
+    size_t sent = 0;
+    bool held_back = false;
+    while (sent < kCap) {
+        const size_t n = client.send_some(batch.substr(sent % batch.size()));
+        sent += n;
+        if (n == 0 && !client.writable(2000)) {
+            held_back = true;
+            break;
+        }
+    }
+    ASSERT_TRUE(held_back) << "the service read " << sent << " bytes of requests without their replies being read";
+    // Now the client reads (finishing a request cut by the last send): every
+    // request gets its answer.
+    const size_t requests = (sent + request.size() - 1) / request.size();
+    std::string rest = sent % request.size() ? request.substr(sent % request.size()) : std::string();
+    const std::string answer = reply + "\r\n";
+    size_t received = 0;
+    bool all_answers = true;
+    while (received < requests * answer.size()) {
+        if (!rest.empty()) rest.erase(0, client.send_some(rest));
+        const std::string got = client.read_some(10000);
+        if (got.empty()) break;
+        for (size_t i = 0; i < got.size(); ++i)
+            all_answers = all_answers && got[i] == answer[(received + i) % answer.size()];
+        received += got.size();
+    }
+    EXPECT_EQ(received, requests * answer.size()) << requests << " requests";
+    EXPECT_TRUE(all_answers);
+}
+
+// Connections beyond the cap are closed at once; connections silent for the
+// idle time-out are closed, so that they cannot lock fresh clients out.
+TEST(TicketService, IdleConnectionsCloseAndExtraOnesAreRefusedAtOnce) {
+    Service service({"--keep", "--idle-timeout", "1000", "--max-connections", "2"});
+    RawClient silent1(service.port());
+    RawClient silent2(service.port());
+    // The third is closed without being served: its request gets no answer.
+    RawClient extra(service.port());
+    extra.send_some("S|1\n");
+    std::string answer;
+    while (!extra.closed) {
+        const std::string got = extra.read_some(5000);
+        if (got.empty() && !extra.closed) break;
+        answer += got;
+    }
+    EXPECT_TRUE(extra.closed) << "a connection over the cap was kept waiting";
+    EXPECT_EQ(answer, "");
+    // The silent ones are closed by the idle time-out...
+    EXPECT_TRUE(silent1.wait_closed(10000));
+    EXPECT_TRUE(silent2.wait_closed(10000));
+    // ... and a fresh client is served.
+    const Exchange ex = send_one(service, "S|7", 5000);
+    EXPECT_EQ(joined(ex.pieces), "ERR|7|UNKNOWN");
 }
 
 TEST(TicketService, RefusesABadCommandLine) {
