@@ -24,6 +24,9 @@ packages+=(
   googletest util-linux
 )
 # ---
+# The sanitize and fuzz presets: clang with its sanitizer and libFuzzer
+# runtimes, and llvm-symbolizer for readable reports.
+packages+=(clang libclang-rt-14-dev llvm)
 
 missing=()
 for p in "${packages[@]}"; do

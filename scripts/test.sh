@@ -13,3 +13,16 @@ ctest --preset ci -j 2
 # under Wine (scripts/test-windows.sh).
 bash scripts/test-windows.sh
 # ---
+
+# --- Sanitizers and fuzzing --------------------------------------------------
+# The whole suite again, built with AddressSanitizer, LeakSanitizer and
+# UndefinedBehaviorSanitizer (the first finding fails the test), then every
+# fuzz target for a bounded time (MONVIA_FUZZ_SECONDS, default 20 s each).
+sanitize_start=$SECONDS
+rm -rf build/sanitize
+bash scripts/setup.sh sanitize
+ctest --preset sanitize -j 2
+fuzz_start=$SECONDS
+bash scripts/fuzz.sh --build build/sanitize --check --seconds "${MONVIA_FUZZ_SECONDS:-20}"
+echo "test.sh: sanitize build and suite $((fuzz_start - sanitize_start)) s," \
+  "fuzzing $((SECONDS - fuzz_start)) s, everything before them ${sanitize_start} s"
