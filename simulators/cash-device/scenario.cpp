@@ -6,9 +6,13 @@
 #include <cstdint>
 #include <cstring>
 
+#ifdef _WIN32
+#include <fstream>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace monvia::cashsim {
 
@@ -317,11 +321,32 @@ Scenario Scenario::parse(std::string_view text, const std::string& origin) {
     return sc;
 }
 
-Scenario Scenario::load(const std::filesystem::path& file) {
-    const std::string origin = "Scenario file \"" + file.string() + "\"";
-    // Opened without blocking and checked before reading: a FIFO with no
-    // writer, or a device, would otherwise hold the instance's creation
-    // (and the program waiting for it) forever.
+namespace {
+
+#ifdef _WIN32
+// The file's content, up to one byte past the cap. Windows has no FIFOs or
+// devices in the file system a path can name, so a check of the type is
+// enough before reading.
+std::string read_regular_file(const std::filesystem::path& file, const std::string& origin) {
+    std::error_code ec;
+    const auto st = std::filesystem::status(file, ec);
+    if (std::filesystem::is_directory(st)) throw ScenarioError(origin + " is a directory");
+    if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st))
+        throw ScenarioError(origin + " is not a regular file");
+    std::ifstream in(file, std::ios::binary);
+    if (!in) throw ScenarioError(origin + " cannot be read: " + std::strerror(errno));
+    std::string content(kMaxFileSize + 1, '\0');
+    in.read(content.data(), static_cast<std::streamsize>(content.size()));
+    if (in.bad()) throw ScenarioError(origin + " cannot be read");
+    content.resize(static_cast<size_t>(in.gcount()));
+    return content;
+}
+#else
+// The file's content, up to one byte past the cap. Opened without blocking
+// and checked before reading: a FIFO with no writer, or a device, would
+// otherwise hold the instance's creation (and the program waiting for it)
+// forever.
+std::string read_regular_file(const std::filesystem::path& file, const std::string& origin) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) throw ScenarioError(origin + " cannot be read: " + std::strerror(errno));
     struct Closer {
@@ -333,8 +358,7 @@ Scenario Scenario::load(const std::filesystem::path& file) {
     if (S_ISDIR(st.st_mode)) throw ScenarioError(origin + " is a directory");
     if (!S_ISREG(st.st_mode)) throw ScenarioError(origin + " is not a regular file");
     if (static_cast<uintmax_t>(st.st_size) > kMaxFileSize) throw ScenarioError(origin + " is larger than 1 MiB");
-    // Read up to one byte past the cap, in case the file grew since fstat.
-    std::string content(kMaxFileSize + 1, '\0');
+    std::string content(kMaxFileSize + 1, '\0');  // the file may have grown since fstat
     size_t got = 0;
     while (got < content.size()) {
         const ssize_t n = ::read(fd, content.data() + got, content.size() - got);
@@ -344,6 +368,15 @@ Scenario Scenario::load(const std::filesystem::path& file) {
         got += static_cast<size_t>(n);
     }
     content.resize(got);
+    return content;
+}
+#endif
+
+}  // namespace
+
+Scenario Scenario::load(const std::filesystem::path& file) {
+    const std::string origin = "Scenario file \"" + file.string() + "\"";
+    const std::string content = read_regular_file(file, origin);
     if (content.size() > kMaxFileSize) throw ScenarioError(origin + " is larger than 1 MiB");
     return parse(content, origin);
 }
