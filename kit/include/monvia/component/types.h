@@ -24,10 +24,13 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// The system headers in the order they build on one another.
+// clang-format off
 #include <windows.h>
 #include <objbase.h>
 #include <oaidl.h>
 #include <oleauto.h>
+// clang-format on
 #else
 // The system's calling convention for COM methods; the default one here.
 #ifndef STDMETHODCALLTYPE
