@@ -3,8 +3,8 @@
 
 #include "client_window.h"
 
-#include "runtime/guard.h"
 #include "client_layout.h"
+#include "runtime/guard.h"
 
 namespace monvia::client {
 

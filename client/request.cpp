@@ -1,7 +1,7 @@
 // The request line and the transcript.
 
-#include "runtime/error_resume.h"
 #include "client_window.h"
+#include "runtime/error_resume.h"
 
 namespace monvia::client {
 

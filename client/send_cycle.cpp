@@ -3,9 +3,9 @@
 
 #include <limits>
 
-#include "runtime/error_resume.h"
 #include "client_layout.h"
 #include "client_window.h"
+#include "runtime/error_resume.h"
 
 namespace monvia::client {
 

@@ -78,7 +78,8 @@ Expected reference(std::string_view text, std::string_view separator, const std:
         const bool odd = !magnitude.empty() && ((magnitude.back() - '0') % 2 == 1);
         if (first > '5' || (first == '5' && (rest || odd))) magnitude = plus_one(magnitude);
     }
-    if (!at_most(magnitude, negative ? max_negative : max_positive)) return {std::nullopt, ConvertError::OutOfRange};
+    if (!at_most(magnitude, negative ? max_negative : max_positive))
+        return {std::nullopt, ConvertError::OutOfRange};
     int64_t v = 0;
     for (char c : magnitude) v = v * 10 + (c - '0');  // at most 10 digits here
     return {negative ? -v : v, ConvertError::NotANumber};
@@ -101,8 +102,8 @@ void compare_throwing(F convert, const Expected& want) {
         FUZZ_CHECK(want.value && v == *want.value);
     } catch (const monvia::Failure& f) {
         FUZZ_CHECK(!want.value);
-        FUZZ_CHECK(f.number() ==
-                   (want.error == ConvertError::OutOfRange ? monvia::kErrOverflow : monvia::kErrTypeMismatch));
+        FUZZ_CHECK(f.number() == (want.error == ConvertError::OutOfRange ? monvia::kErrOverflow
+                                                                         : monvia::kErrTypeMismatch));
     }
 }
 

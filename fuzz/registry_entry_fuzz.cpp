@@ -33,11 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // The text as a library path, as write_entry would store it.
-    const bool writable = !text.empty() && text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos &&
+    const bool writable = !text.empty() &&
+                          text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos &&
                           !blank(text.front()) && !blank(text.back());
     if (writable) {
-        for (const std::string& entry : {"library=" + text + "\n", "# comment\n\nthreading=both\r\nLIBRARY = " + text +
-                                                                       "\r\nlibrary=/second/one\n"}) {
+        for (const std::string& entry :
+             {"library=" + text + "\n",
+              "# comment\n\nthreading=both\r\nLIBRARY = " + text + "\r\nlibrary=/second/one\n"}) {
             const auto library = parse_entry(entry);
             FUZZ_CHECK(library && library->string() == text);
         }

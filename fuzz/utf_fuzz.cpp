@@ -7,12 +7,13 @@
 // Validity is judged by a decoder of its own, written from the encoding's
 // definition (code point ranges), not from the byte ranges the layer uses.
 
+#include <monvia/component/bstr.h>
+
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
 
-#include <monvia/component/bstr.h>
 #include "fuzz_check.h"
 
 namespace {

@@ -67,7 +67,8 @@ bool CashDevice::Charge(int32_t amount, int32_t& inserted, int32_t& returned) {
 bool CashDevice::CashBoxControl(CashBoxMode mode, int32_t& coins_cb_value, int32_t& notes_cb_value,
                                 int32_t& change_value) {
     VARIANT_BOOL r = kFalse;
-    check(raw_->CashBoxControl(static_cast<int32_t>(mode), &coins_cb_value, &notes_cb_value, &change_value, &r));
+    check(raw_->CashBoxControl(static_cast<int32_t>(mode), &coins_cb_value, &notes_cb_value, &change_value,
+                               &r));
     return truth(r);
 }
 

@@ -5,24 +5,24 @@
 // operation it performs. String in/out parameters stay layer strings (Bstr)
 // so that a command can pass the same variables to several calls unchanged.
 
+#include <monvia/component/bstr.h>
+#include <monvia/component/cash_device.h>
+#include <monvia/component/com_ptr.h>
+
 #include <cstdint>
 #include <string>
 
-#include <monvia/component/cash_device.h>
-#include <monvia/component/bstr.h>
-#include <monvia/component/com_ptr.h>
-
 namespace monvia::panel {
 
-using device::CashBoxMode;
-using device::CashBoxSide;
-using device::CLSID_CashDevice;
-using device::IID_ICashDevice;
-using device::ICashDevice;
-using device::LevelKind;
 using com::BSTR;
 using com::HRESULT;
 using com::VARIANT_BOOL;
+using device::CashBoxMode;
+using device::CashBoxSide;
+using device::CLSID_CashDevice;
+using device::ICashDevice;
+using device::IID_ICashDevice;
+using device::LevelKind;
 // A False to start an out parameter with (VARIANT_FALSE is a macro on Windows).
 inline constexpr VARIANT_BOOL kFalse = 0;
 
@@ -41,7 +41,8 @@ public:
     bool AddChange(int32_t& added);
     bool Pay(int32_t amount, int32_t& paid);
     bool Charge(int32_t amount, int32_t& inserted, int32_t& returned);
-    bool CashBoxControl(CashBoxMode mode, int32_t& coins_cb_value, int32_t& notes_cb_value, int32_t& change_value);
+    bool CashBoxControl(CashBoxMode mode, int32_t& coins_cb_value, int32_t& notes_cb_value,
+                        int32_t& change_value);
     bool Configuration();
     bool GetAmounts(com::Bstr& denoms, com::Bstr& quantities, int32_t& value);
     bool EmptyCashBox(CashBoxSide which, int32_t& value);

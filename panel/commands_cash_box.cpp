@@ -39,7 +39,8 @@ void frmTest::cmdZbyAmount_Click() {
     const auto nok = [&](const ErrorDetails& e) {
         report(nok_report("Z by Amount NOK, CoinsCBValue ", cash_box_values(coins, notes, change), e));
     };
-    if (!resume.step([&] { result = device().CashBoxControl(CashBoxMode::ZByAmount, coins, notes, change); })) {
+    if (!resume.step(
+            [&] { result = device().CashBoxControl(CashBoxMode::ZByAmount, coins, notes, change); })) {
         nok(details_of(*resume.last()));
         return;
     }
@@ -54,11 +55,13 @@ void frmTest::cmdEmptyCB_Click() {
     // One Value for both calls: the notes call receives what the coins call left.
     int32_t value = 0;
     bool result = device().EmptyCashBox(CashBoxSide::Coins, value);
-    report_outcome(result, "COINS EmptyCashBox OK, Value = ", "COINS EmptyCashBox NOK, Value = ",
-                   [&] { return decimal(value); });
+    report_outcome(result, "COINS EmptyCashBox OK, Value = ", "COINS EmptyCashBox NOK, Value = ", [&] {
+        return decimal(value);
+    });
     result = device().EmptyCashBox(CashBoxSide::Notes, value);
-    report_outcome(result, "NOTES EmptyCashBox OK, Value = ", "NOTES EmptyCashBox NOK, Value = ",
-                   [&] { return decimal(value); });
+    report_outcome(result, "NOTES EmptyCashBox OK, Value = ", "NOTES EmptyCashBox NOK, Value = ", [&] {
+        return decimal(value);
+    });
 }
 
 }  // namespace monvia::panel

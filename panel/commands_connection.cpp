@@ -2,8 +2,8 @@
 // Error Test, and closing the window. None handles an interface-level failure
 // of its own: the failure stops the command and goes to the handler guard.
 
-#include "panel_window.h"
 #include "panel_layout.h"
+#include "panel_window.h"
 
 namespace monvia::panel {
 

@@ -30,7 +30,8 @@ void frmTest::cmdGetLevels_Click() {
     com::Bstr denoms, levels;
     for (const auto& q : kLevelSeries) {
         const bool result = device().GetLevels(q.kind, denoms, levels);
-        report_outcome(result, q.ok_lead, q.nok_lead, [&] { return denoms.utf8() + ", Levels = " + levels.utf8(); });
+        report_outcome(result, q.ok_lead, q.nok_lead,
+                       [&] { return denoms.utf8() + ", Levels = " + levels.utf8(); });
     }
 }
 

@@ -12,8 +12,9 @@ void frmTest::cmdCharge_Click() {
     // From the first component call on, failures are not handled here.
     int32_t inserted = 0, returned = 0;
     const bool result = device().Charge(*amount, inserted, returned);
-    report_outcome(result, "Charge OK, inserted = ", "Charge NOK, inserted = ",
-                   [&] { return decimal(inserted) + ", returned = " + decimal(returned); });
+    report_outcome(result, "Charge OK, inserted = ", "Charge NOK, inserted = ", [&] {
+        return decimal(inserted) + ", returned = " + decimal(returned);
+    });
 }
 
 void frmTest::cmdPaySpecific_Click() {
@@ -22,20 +23,23 @@ void frmTest::cmdPaySpecific_Click() {
     if (!amount) return;
     int32_t paid = 0;
     const bool result = device().PaySpecific(*amount, paid);
-    report_outcome(result, "Pay Specific OK, Paid = ", "Pay Specific NOK, Paid = ", [&] { return decimal(paid); });
+    report_outcome(result,
+                   "Pay Specific OK, Paid = ", "Pay Specific NOK, Paid = ", [&] { return decimal(paid); });
 }
 
 void frmTest::cmdChange_Click() {
     int32_t inserted = 0, paid = 0;
     const bool result = device().Change(inserted, paid);
-    report_outcome(result, "Change OK, inserted = ", "Change NOK, inserted = ",
-                   [&] { return decimal(inserted) + ", paid = " + decimal(paid); });
+    report_outcome(result, "Change OK, inserted = ", "Change NOK, inserted = ", [&] {
+        return decimal(inserted) + ", paid = " + decimal(paid);
+    });
 }
 
 void frmTest::cmdAddChange_Click() {
     int32_t added = 0;
     const bool result = device().AddChange(added);
-    report_outcome(result, "AddChange OK, added = ", "AddChange NOK, added = ", [&] { return decimal(added); });
+    report_outcome(result,
+                   "AddChange OK, added = ", "AddChange NOK, added = ", [&] { return decimal(added); });
 }
 
 // Pay stays in error-resume mode after reading its amount: the program does
@@ -66,11 +70,11 @@ void frmTest::cmdPay_Click() {
     ErrorDetails again;
     VARIANT_BOOL flag = kFalse;
     bool handled = false;
-    const bool completed = resume.step([&] { again.code = device().LastErrorCode(); }) &&
-                           resume.step([&] { again.text = device().LastErrorText(); }) &&
-                           resume.step([&] {
-                               handled = device().HandleError(static_cast<int32_t>(again.code), again.text, flag);
-                           });
+    const bool completed = resume.step([&] { again.code = device().LastErrorCode(); }) && resume.step([&] {
+        again.text = device().LastErrorText();
+    }) && resume.step([&] {
+        handled = device().HandleError(static_cast<int32_t>(again.code), again.text, flag);
+    });
     if (completed && handled)
         report(std::string("OK -> ") + bool_word(flag != 0));
     else

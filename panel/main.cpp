@@ -2,7 +2,6 @@
 // registry and the panel window, then runs the event loop.
 
 #include <QApplication>
-
 #include <cstdio>
 
 #include "com/apartment.h"

@@ -4,11 +4,13 @@ namespace monvia::panel {
 
 namespace {
 
-ui::ControlSpec button(const char* name, const char* caption, int left, int top, int width, int height, int tab) {
+ui::ControlSpec button(const char* name, const char* caption, int left, int top, int width, int height,
+                       int tab) {
     return {name, ui::ControlKind::Button, caption, left, top, width, height, tab, "", ui::kNone, 0};
 }
 
-ui::ControlSpec text_box(const char* name, const char* text, int left, int top, int width, int height, int tab) {
+ui::ControlSpec text_box(const char* name, const char* text, int left, int top, int width, int height,
+                         int tab) {
     return {name, ui::ControlKind::TextBox, text, left, top, width, height, tab, "", ui::kNone, 0};
 }
 

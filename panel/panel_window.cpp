@@ -30,7 +30,8 @@ frmTest::frmTest(ui::Toolkit& toolkit, com::ClassRegistry& registry)
 frmTest::~frmTest() = default;
 
 void frmTest::bind(const char* control, void (frmTest::*handler)()) {
-    window_->control(control).on_click(guarded(toolkit_, kProgramTitle, [this, handler] { (this->*handler)(); }));
+    window_->control(control).on_click(
+        guarded(toolkit_, kProgramTitle, [this, handler] { (this->*handler)(); }));
 }
 
 CashDevice& frmTest::device() {

@@ -48,10 +48,14 @@ struct Refusal {
 
 const char* kind_name(Kind k) {
     switch (k) {
-        case Kind::Override: return "override (MONVIA_CLASS_REGISTRY)";
-        case Kind::User: return "user";
-        case Kind::Administrator: return "administrator";
-        case Kind::PackagedDefault: return "packaged defaults";
+        case Kind::Override:
+            return "override (MONVIA_CLASS_REGISTRY)";
+        case Kind::User:
+            return "user";
+        case Kind::Administrator:
+            return "administrator";
+        case Kind::PackagedDefault:
+            return "packaged defaults";
     }
     return "";
 }
@@ -79,7 +83,8 @@ fs::path target_directory(Scope scope) {
 std::vector<Guid> served_classes(const fs::path& library) {
     const std::string name = quoted(library);
     if (!library.is_absolute())
-        throw Refusal{kUsage, name + " is not an absolute path; a server library is registered by its absolute path"};
+        throw Refusal{kUsage,
+                      name + " is not an absolute path; a server library is registered by its absolute path"};
     std::error_code ec;
     const auto st = fs::status(library, ec);
     if (!fs::exists(st)) throw Refusal{kLibraryRefused, name + ": no such file"};
@@ -90,25 +95,29 @@ std::vector<Guid> served_classes(const fs::path& library) {
     void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* why = dlerror();
-        throw Refusal{kLibraryRefused, name + " is not a loadable library: " + (why ? why : "unknown loader error")};
+        throw Refusal{kLibraryRefused,
+                      name + " is not a loadable library: " + (why ? why : "unknown loader error")};
     }
     // Kept loaded: its initialisers have run, and unloading buys nothing in
     // a command that ends right after.
     if (!dlsym(handle, com::kCreateInstanceSymbol))
-        throw Refusal{kLibraryRefused,
-                      name + " does not export " + com::kCreateInstanceSymbol + ", so it is not a component server"};
+        throw Refusal{kLibraryRefused, name + " does not export " + com::kCreateInstanceSymbol +
+                                           ", so it is not a component server"};
     auto list = reinterpret_cast<com::ListClassesFn>(dlsym(handle, com::kListClassesSymbol));
     if (!list) return {};
     std::vector<Guid> classes(list(nullptr, 0));
     // A library may in theory answer differently the second time; only what
     // it filled in counts.
-    classes.resize(std::min<size_t>(classes.size(), list(classes.data(), static_cast<uint32_t>(classes.size()))));
+    classes.resize(
+        std::min<size_t>(classes.size(), list(classes.data(), static_cast<uint32_t>(classes.size()))));
     return classes;
 }
 
 Guid parse_class(const std::string& text) {
     if (auto g = Guid::parse(text)) return *g;
-    throw Refusal{kUsage, "\"" + text + "\" is not a class identifier; write it as {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"};
+    throw Refusal{
+        kUsage,
+        "\"" + text + "\" is not a class identifier; write it as {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"};
 }
 
 int do_register(const fs::path& library, std::vector<Guid> named, Scope scope, std::ostream& out) {
@@ -117,8 +126,9 @@ int do_register(const fs::path& library, std::vector<Guid> named, Scope scope, s
     std::vector<Guid> classes;
     if (named.empty()) {
         if (served.empty())
-            throw Refusal{kLibraryRefused, quoted(library) + " does not say which classes it serves (it exports no " +
-                                               com::kListClassesSymbol + " or lists none); name them with --class {CLASS-ID}"};
+            throw Refusal{kLibraryRefused,
+                          quoted(library) + " does not say which classes it serves (it exports no " +
+                              com::kListClassesSymbol + " or lists none); name them with --class {CLASS-ID}"};
         classes = served;
     } else {
         for (const Guid& g : named) {
@@ -128,7 +138,8 @@ int do_register(const fs::path& library, std::vector<Guid> named, Scope scope, s
         }
     }
     const fs::path dir = target_directory(scope);
-    if (dir.empty()) throw Refusal{kRegistryFailed, "there is no registry directory to write to (HOME is not set)"};
+    if (dir.empty())
+        throw Refusal{kRegistryFailed, "there is no registry directory to write to (HOME is not set)"};
     for (const Guid& g : classes) {
         try {
             ClassRegistry::write_entry(dir, g, library);
@@ -141,7 +152,8 @@ int do_register(const fs::path& library, std::vector<Guid> named, Scope scope, s
             if (d.path == dir) break;
             for (const auto& e : ClassRegistry::entries_in(d.path))
                 if (e.clsid == g)
-                    out << "note: the entry " << e.file.string() << " comes first in the search and is used instead\n";
+                    out << "note: the entry " << e.file.string()
+                        << " comes first in the search and is used instead\n";
         }
     }
     return kDone;
@@ -152,14 +164,16 @@ int do_unregister(const std::string& what, Scope scope, std::ostream& out) {
     const fs::path library(what);
     if (!clsid && !library.is_absolute()) {
         if (what.find('/') == std::string::npos && what.find(".so") == std::string::npos) parse_class(what);
-        throw Refusal{kUsage, quoted(library) + " is not an absolute path; name the library by its absolute path"};
+        throw Refusal{kUsage,
+                      quoted(library) + " is not an absolute path; name the library by its absolute path"};
     }
     const fs::path dir = target_directory(scope);
     if (dir.empty()) throw Refusal{kRegistryFailed, "there is no registry directory (HOME is not set)"};
     int removed = 0;
     for (const auto& e : ClassRegistry::entries_in(dir)) {
-        const bool match = clsid ? e.clsid == *clsid
-                                 : !e.library.empty() && e.library.lexically_normal() == library.lexically_normal();
+        const bool match =
+            clsid ? e.clsid == *clsid
+                  : !e.library.empty() && e.library.lexically_normal() == library.lexically_normal();
         if (!match) continue;
         std::error_code ec;
         if (!fs::remove(e.file, ec) || ec)
@@ -207,7 +221,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         for (size_t i = 0; i < args.size(); ++i) {
             const std::string& a = args[i];
             auto set_scope = [&](Scope s) {
-                if (scope != Scope::Default && scope != s) throw Refusal{kUsage, "--user and --system exclude each other"};
+                if (scope != Scope::Default && scope != s)
+                    throw Refusal{kUsage, "--user and --system exclude each other"};
                 scope = s;
             };
             if (a == "--help" || a == "-h") {
@@ -248,7 +263,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             throw Refusal{kUsage, operands.empty() ? "name a library (see monvia-register --help)"
                                                    : "name exactly one library or class"};
         if (unregister) {
-            if (!classes.empty()) throw Refusal{kUsage, "--unregister takes the class or library alone, without --class"};
+            if (!classes.empty())
+                throw Refusal{kUsage, "--unregister takes the class or library alone, without --class"};
             return do_unregister(operands.front(), scope, out);
         }
         return do_register(fs::path(operands.front()), std::move(classes), scope, out);

@@ -8,15 +8,14 @@
 // Prints one line:
 //   connect_wait_cpu: pending <s> s, cpu <ms> ms = <pct>% of one core, <n> passes, outcome <text>
 
-#include <QApplication>
-#include <QTimer>
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -54,7 +53,8 @@ private:
 int main(int argc, char** argv) {
     const double span = argc > 1 ? std::atof(argv[1]) : 3.0;
     if (!(span > 0 && span < 19)) {
-        std::fprintf(stderr, "connect_wait_cpu: seconds must lie between 0 and 19 (the connect time-out is 20)\n");
+        std::fprintf(stderr,
+                     "connect_wait_cpu: seconds must lie between 0 and 19 (the connect time-out is 20)\n");
         return 2;
     }
     if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr)
@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(listener.get(), 0) != 0 ||
+    if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+        ::listen(listener.get(), 0) != 0 ||
         ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         std::perror("connect_wait_cpu: listener");
         return 1;
@@ -108,7 +109,8 @@ int main(int argc, char** argv) {
     }
     const double cpu = seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
     const double wall = seconds(CLOCK_MONOTONIC) - wall0;
-    std::printf("connect_wait_cpu: pending %.2f s, cpu %.1f ms = %.2f%% of one core, %ld passes, outcome %s\n", wall,
-                cpu * 1000, 100 * cpu / wall, passes, outcome.c_str());
+    std::printf(
+        "connect_wait_cpu: pending %.2f s, cpu %.1f ms = %.2f%% of one core, %ld passes, outcome %s\n", wall,
+        cpu * 1000, 100 * cpu / wall, passes, outcome.c_str());
     return done ? 1 : 0;
 }

@@ -232,7 +232,9 @@ long receive_queue(int client_port, int service_port) {
         std::istringstream in(line);
         std::string sl, local, remote, st, queues;
         in >> sl >> local >> remote >> st >> queues;
-        const auto port_of = [](const std::string& a) { return std::stoi(a.substr(a.find(':') + 1), nullptr, 16); };
+        const auto port_of = [](const std::string& a) {
+            return std::stoi(a.substr(a.find(':') + 1), nullptr, 16);
+        };
         if (port_of(local) != client_port || port_of(remote) != service_port) continue;
         return std::stol(queues.substr(queues.find(':') + 1), nullptr, 16);
     }
@@ -257,7 +259,8 @@ std::string title_of(Display* d, Window w) {
     unsigned char* data = nullptr;
     std::string title;
     if (XGetWindowProperty(d, w, XInternAtom(d, "_NET_WM_NAME", False), 0, 1024, False,
-                           XInternAtom(d, "UTF8_STRING", False), &type, &format, &items, &after, &data) == Success &&
+                           XInternAtom(d, "UTF8_STRING", False), &type, &format, &items, &after,
+                           &data) == Success &&
         data) {
         title.assign(reinterpret_cast<char*>(data), items);
         XFree(data);
@@ -465,8 +468,8 @@ std::optional<std::string> copy_out(Display* d, Hands& hands, std::chrono::milli
         int format = 0;
         unsigned long items = 0, after = 0;
         unsigned char* data = nullptr;
-        if (XGetWindowProperty(d, me, into, 0, 0x7fffffff / 4, True, AnyPropertyType, &type, &format, &items, &after,
-                               &data) != Success)
+        if (XGetWindowProperty(d, me, into, 0, 0x7fffffff / 4, True, AnyPropertyType, &type, &format, &items,
+                               &after, &data) != Success)
             return size_t{0};
         const size_t bytes = items * static_cast<size_t>(format / 8);
         if (data) {
@@ -502,7 +505,9 @@ std::string verify(const std::string& text, const std::string& sent, size_t& pie
     const std::string sep = kPieceHead;
     const std::string bare = sep.substr(1);  // without the CR
     size_t bare_breaks = 0;
-    const auto next_piece = [&](size_t from) { return std::min(text.find(sep, from), text.find(bare, from)); };
+    const auto next_piece = [&](size_t from) {
+        return std::min(text.find(sep, from), text.find(bare, from));
+    };
     size_t at = head.size();
     while (at < text.size()) {
         if (text.compare(at, sep.size(), sep) == 0) {
@@ -523,7 +528,8 @@ std::string verify(const std::string& text, const std::string& sent, size_t& pie
             if (c < 0x80) {
                 got.push_back(static_cast<char>(c));
             } else if ((c == 0xC2 || c == 0xC3) && i + 1 < end) {
-                got.push_back(static_cast<char>(((c & 0x03) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F)));
+                got.push_back(
+                    static_cast<char>(((c & 0x03) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F)));
                 ++i;
             } else {
                 std::ostringstream why;
@@ -545,8 +551,8 @@ std::string verify(const std::string& text, const std::string& sent, size_t& pie
         why << "received " << got.size() << " of " << sent.size() << " bytes, " << wrong
             << " differ, the first at byte " << (diff.first - got.begin());
         if (diff.first != got.end() && diff.second != sent.end())
-            why << " (0x" << std::hex << (static_cast<unsigned>(static_cast<unsigned char>(*diff.first))) << " for 0x"
-                << static_cast<unsigned>(static_cast<unsigned char>(*diff.second)) << ")";
+            why << " (0x" << std::hex << (static_cast<unsigned>(static_cast<unsigned char>(*diff.first)))
+                << " for 0x" << static_cast<unsigned>(static_cast<unsigned char>(*diff.second)) << ")";
     }
     return why.str();
 }
@@ -593,11 +599,13 @@ int main(int argc, char** argv) {
     if (!d) fail("cannot open the X display");
     XSetErrorHandler(ignore_x_error);
     int ev_base = 0, err_base = 0, major = 0, minor = 0;
-    if (!XTestQueryExtension(d, &ev_base, &err_base, &major, &minor)) fail("the X server has no XTest extension");
+    if (!XTestQueryExtension(d, &ev_base, &err_base, &major, &minor))
+        fail("the X server has no XTest extension");
 
     Service service(sends);
     pid_t pid = 0;
-    if (posix_spawnp(&pid, program[0], nullptr, nullptr, program, environ) != 0) fail("cannot start the program");
+    if (posix_spawnp(&pid, program[0], nullptr, nullptr, program, environ) != 0)
+        fail("cannot start the program");
     const Window window = find_window(d, pid, std::chrono::seconds(20));
     if (!window) fail("the window did not appear");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -650,12 +658,15 @@ int main(int argc, char** argv) {
         verdict = why.empty() ? "yes" : "NO: " + why;
     }
     const double mem_kb = static_cast<double>(hwm - rss_before);
-    std::printf("%s bytes=%zu send_ms=%.1f wall_ms=%.1f stall_ms=%.1f mem_kb=%.0f mem_x=%.2f copy_ms=%.1f copy_owned_ms=%.1f "
-                "copy_stall_ms=%.1f shown=%zu verified=%s\n",
-                label.c_str(), sent.size(), service.all_sent() ? Ms(service.sent_at() - t0).count() : -1.0,
-                done ? Ms(*done - t0).count() : -1.0, stall, mem_kb,
-                mem_kb * 1024.0 / static_cast<double>(sent.size()), copied ? Ms(copy_ended - copy_started).count() : -1.0,
-                copied ? Ms(copy_owned - copy_started).count() : -1.0, copy_stall, pieces, verdict.c_str());
+    std::printf(
+        "%s bytes=%zu send_ms=%.1f wall_ms=%.1f stall_ms=%.1f mem_kb=%.0f mem_x=%.2f copy_ms=%.1f "
+        "copy_owned_ms=%.1f "
+        "copy_stall_ms=%.1f shown=%zu verified=%s\n",
+        label.c_str(), sent.size(), service.all_sent() ? Ms(service.sent_at() - t0).count() : -1.0,
+        done ? Ms(*done - t0).count() : -1.0, stall, mem_kb,
+        mem_kb * 1024.0 / static_cast<double>(sent.size()),
+        copied ? Ms(copy_ended - copy_started).count() : -1.0,
+        copied ? Ms(copy_owned - copy_started).count() : -1.0, copy_stall, pieces, verdict.c_str());
     std::fflush(stdout);
 
     kill(pid, SIGTERM);

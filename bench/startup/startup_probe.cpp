@@ -46,7 +46,8 @@ using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 int ignore_x_error(Display*, XErrorEvent*) { return 0; }
 
 int usage() {
-    std::fprintf(stderr, "usage: startup_probe [--settle-ms N] [--timeout-ms N] <window title> <program> [args...]\n");
+    std::fprintf(
+        stderr, "usage: startup_probe [--settle-ms N] [--timeout-ms N] <window title> <program> [args...]\n");
     return 2;
 }
 
@@ -192,9 +193,11 @@ int main(int argc, char** argv) {
     const long hwm_kb = vm_hwm_kb(pid);
     close_window(d, found);
     const std::optional<int> code = reap(pid, std::chrono::milliseconds(5000), usage, killed);
-    if (killed) std::fprintf(stderr, "startup_probe: %s did not end after its window was closed; killed\n", program[0]);
+    if (killed)
+        std::fprintf(stderr, "startup_probe: %s did not end after its window was closed; killed\n",
+                     program[0]);
 
-    std::printf("map_ms=%.3f max_rss_kb=%ld hwm_before_close_kb=%ld exit=%d\n", map_ms, usage.ru_maxrss, hwm_kb,
-                code.value_or(-1));
+    std::printf("map_ms=%.3f max_rss_kb=%ld hwm_before_close_kb=%ld exit=%d\n", map_ms, usage.ru_maxrss,
+                hwm_kb, code.value_or(-1));
     return killed || !code ? 1 : 0;
 }

@@ -13,14 +13,14 @@
 //    server before it stores a new one there, and the caller frees what it
 //    finds afterwards.
 
+#include <monvia/component/bstr.h>
+#include <monvia/component/cash_device.h>
+#include <monvia/component/server.h>
+
 #include <atomic>
 #include <memory>
 #include <new>
 #include <string>
-
-#include <monvia/component/bstr.h>
-#include <monvia/component/cash_device.h>
-#include <monvia/component/server.h>
 
 using namespace monvia::com;
 using namespace monvia::device;
@@ -61,8 +61,11 @@ public:
         if (info) *info = nullptr;
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(const Guid&, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, const Guid&, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(const Guid&, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, const Guid&, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                     UINT*) override {
         return E_NOTIMPL;
     }
 
@@ -106,7 +109,9 @@ public:
         connected_ = false;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_Connected(VARIANT_BOOL* connected) override { return out(connected, boolean(connected_)); }
+    HRESULT STDMETHODCALLTYPE get_Connected(VARIANT_BOOL* connected) override {
+        return out(connected, boolean(connected_));
+    }
     HRESULT STDMETHODCALLTYPE Configuration(VARIANT_BOOL* result) override { return succeed(result); }
     HRESULT STDMETHODCALLTYPE HandleError(int32_t, BSTR, VARIANT_BOOL* flag, VARIANT_BOOL* result) override {
         if (!flag) return E_POINTER;
@@ -119,17 +124,28 @@ public:
     HRESULT STDMETHODCALLTYPE Change(int32_t* inserted, int32_t* paid, VARIANT_BOOL* result) override {
         return no_device(result, inserted, paid);
     }
-    HRESULT STDMETHODCALLTYPE AddChange(int32_t* added, VARIANT_BOOL* result) override { return no_device(result, added); }
-    HRESULT STDMETHODCALLTYPE Pay(int32_t, int32_t* paid, VARIANT_BOOL* result) override { return no_device(result, paid); }
-    HRESULT STDMETHODCALLTYPE PaySpecific(int32_t, int32_t* paid, VARIANT_BOOL* result) override { return no_device(result, paid); }
-    HRESULT STDMETHODCALLTYPE Charge(int32_t, int32_t* inserted, int32_t* returned, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE AddChange(int32_t* added, VARIANT_BOOL* result) override {
+        return no_device(result, added);
+    }
+    HRESULT STDMETHODCALLTYPE Pay(int32_t, int32_t* paid, VARIANT_BOOL* result) override {
+        return no_device(result, paid);
+    }
+    HRESULT STDMETHODCALLTYPE PaySpecific(int32_t, int32_t* paid, VARIANT_BOOL* result) override {
+        return no_device(result, paid);
+    }
+    HRESULT STDMETHODCALLTYPE Charge(int32_t, int32_t* inserted, int32_t* returned,
+                                     VARIANT_BOOL* result) override {
         return no_device(result, inserted, returned);
     }
-    HRESULT STDMETHODCALLTYPE CashBoxControl(int32_t, int32_t* coins, int32_t* notes, int32_t* change, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE CashBoxControl(int32_t, int32_t* coins, int32_t* notes, int32_t* change,
+                                             VARIANT_BOOL* result) override {
         return no_device(result, coins, notes, change);
     }
-    HRESULT STDMETHODCALLTYPE EmptyCashBox(int32_t, int32_t* value, VARIANT_BOOL* result) override { return no_device(result, value); }
-    HRESULT STDMETHODCALLTYPE GetAmounts(BSTR* denoms, BSTR* quantities, int32_t* value, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE EmptyCashBox(int32_t, int32_t* value, VARIANT_BOOL* result) override {
+        return no_device(result, value);
+    }
+    HRESULT STDMETHODCALLTYPE GetAmounts(BSTR* denoms, BSTR* quantities, int32_t* value,
+                                         VARIANT_BOOL* result) override {
         if (!denoms || !quantities) return E_POINTER;
         replace(denoms, "");
         replace(quantities, "");

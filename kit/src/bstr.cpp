@@ -57,7 +57,8 @@ extern "C" {
 
 BSTR monvia_sys_alloc_string_len(const char16_t* chars, uint32_t length) {
     // The byte length must fit the 32-bit prefix.
-    if (length > (std::numeric_limits<uint32_t>::max() - kPrefix - sizeof(char16_t)) / sizeof(char16_t)) return nullptr;
+    if (length > (std::numeric_limits<uint32_t>::max() - kPrefix - sizeof(char16_t)) / sizeof(char16_t))
+        return nullptr;
     const size_t bytes = static_cast<size_t>(length) * sizeof(char16_t);
     char* block = static_cast<char*>(std::malloc(kPrefix + bytes + sizeof(char16_t)));
     if (!block) return nullptr;
@@ -161,7 +162,8 @@ std::string utf16_to_utf8(std::u16string_view s) {
         const char16_t u = s[i];
         if (u >= 0xD800 && u <= 0xDBFF) {
             if (i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-                const char32_t cp = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+                const char32_t cp =
+                    0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (s[i + 1] - 0xDC00);
                 append_utf8(out, cp);
                 ++i;
             } else {

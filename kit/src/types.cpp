@@ -44,14 +44,17 @@ std::optional<Guid> parse_guid(std::string_view text) {
         if (text[dash] != '-') return std::nullopt;
 
     uint64_t d1 = 0, d2 = 0, d3 = 0, v = 0;
-    if (!read_hex(text, 0, 8, d1) || !read_hex(text, 9, 4, d2) || !read_hex(text, 14, 4, d3)) return std::nullopt;
+    if (!read_hex(text, 0, 8, d1) || !read_hex(text, 9, 4, d2) || !read_hex(text, 14, 4, d3))
+        return std::nullopt;
     uint8_t d4[8] = {};
     for (size_t i = 0; i < 8; ++i) {
         // Two bytes before the last dash, six after it.
         if (!read_hex(text, i < 2 ? 19 + 2 * i : 24 + 2 * (i - 2), 2, v)) return std::nullopt;
         d4[i] = static_cast<uint8_t>(v);
     }
-    return Guid{static_cast<uint32_t>(d1), static_cast<uint16_t>(d2), static_cast<uint16_t>(d3),
+    return Guid{static_cast<uint32_t>(d1),
+                static_cast<uint16_t>(d2),
+                static_cast<uint16_t>(d3),
                 {d4[0], d4[1], d4[2], d4[3], d4[4], d4[5], d4[6], d4[7]}};
 }
 
@@ -66,9 +69,9 @@ std::string to_string(const Guid& g) {
     std::memcpy(&d3, reinterpret_cast<const char*>(&g) + 6, 2);
     std::memcpy(d4, reinterpret_cast<const char*>(&g) + 8, 8);
     char buf[40];
-    std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", static_cast<unsigned>(d1),
-                  static_cast<unsigned>(d2), static_cast<unsigned>(d3), d4[0], d4[1], d4[2], d4[3], d4[4], d4[5], d4[6],
-                  d4[7]);
+    std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned>(d1), static_cast<unsigned>(d2), static_cast<unsigned>(d3), d4[0],
+                  d4[1], d4[2], d4[3], d4[4], d4[5], d4[6], d4[7]);
     return buf;
 }
 
@@ -87,26 +90,46 @@ namespace {
 
 std::string layer_text(HRESULT h) {
     switch (h) {
-        case S_OK: return "The operation completed successfully";
-        case S_FALSE: return "The operation completed with nothing to report";
-        case E_NOTIMPL: return "Not implemented";
-        case E_NOINTERFACE: return "No such interface supported";
-        case E_POINTER: return "Invalid pointer";
-        case E_FAIL: return "Unspecified error";
-        case E_UNEXPECTED: return "Catastrophic failure";
-        case E_OUTOFMEMORY: return "Out of memory";
-        case E_INVALIDARG: return "The parameter is incorrect";
-        case E_MOD_NOT_FOUND: return "The specified module could not be found";
-        case E_PATH_NOT_FOUND: return "The system cannot find the path specified";
-        case E_ACCESSDENIED: return "Access is denied";
-        case CLASS_E_CLASSNOTAVAILABLE: return "ClassFactory cannot supply requested class";
-        case REGDB_E_CLASSNOTREG: return "Class not registered";
-        case CO_E_ERRORINDLL: return "Error in the DLL";
-        case hr(0x800401F8): return "DLL for class not found";  // CO_E_DLLNOTFOUND
-        case CO_E_BADPATH: return "The path to the class's server is not valid";
-        case RPC_E_SERVERFAULT: return "The server threw an exception";
-        case RPC_E_TIMEOUT: return "The operation timed out";
-        default: return {};
+        case S_OK:
+            return "The operation completed successfully";
+        case S_FALSE:
+            return "The operation completed with nothing to report";
+        case E_NOTIMPL:
+            return "Not implemented";
+        case E_NOINTERFACE:
+            return "No such interface supported";
+        case E_POINTER:
+            return "Invalid pointer";
+        case E_FAIL:
+            return "Unspecified error";
+        case E_UNEXPECTED:
+            return "Catastrophic failure";
+        case E_OUTOFMEMORY:
+            return "Out of memory";
+        case E_INVALIDARG:
+            return "The parameter is incorrect";
+        case E_MOD_NOT_FOUND:
+            return "The specified module could not be found";
+        case E_PATH_NOT_FOUND:
+            return "The system cannot find the path specified";
+        case E_ACCESSDENIED:
+            return "Access is denied";
+        case CLASS_E_CLASSNOTAVAILABLE:
+            return "ClassFactory cannot supply requested class";
+        case REGDB_E_CLASSNOTREG:
+            return "Class not registered";
+        case CO_E_ERRORINDLL:
+            return "Error in the DLL";
+        case hr(0x800401F8):
+            return "DLL for class not found";  // CO_E_DLLNOTFOUND
+        case CO_E_BADPATH:
+            return "The path to the class's server is not valid";
+        case RPC_E_SERVERFAULT:
+            return "The server threw an exception";
+        case RPC_E_TIMEOUT:
+            return "The operation timed out";
+        default:
+            return {};
     }
 }
 
@@ -115,19 +138,22 @@ std::string layer_text(HRESULT h) {
 // ends with, so that it reads as the layer's own texts do.
 std::string system_text(HRESULT h) {
     wchar_t* buffer = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, static_cast<DWORD>(h), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(h), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::string text;
     if (n && buffer) {
-        const int bytes = WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+        const int bytes =
+            WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
         if (bytes > 0) {
             text.resize(static_cast<size_t>(bytes));
-            WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(n), text.data(), bytes, nullptr, nullptr);
+            WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(n), text.data(), bytes, nullptr,
+                                nullptr);
         }
     }
     if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '.'))
+    while (!text.empty() &&
+           (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '.'))
         text.pop_back();
     return text;
 }

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <monvia/component/bstr.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +15,6 @@
 #include <system_error>
 #include <vector>
 
-#include <monvia/component/bstr.h>
 #include "com/safe_path.h"
 #include "runtime/failure.h"
 
@@ -69,7 +69,8 @@ std::string trim(std::string_view s) {
 }
 
 std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
 }
 
@@ -115,15 +116,17 @@ std::optional<fs::path> find_entry_file(const fs::path& dir, const Guid& clsid) 
     if (dir.empty()) return std::nullopt;
     std::error_code ec;
     const fs::path exact = dir / (clsid.str() + ".class");
-    struct stat st{};
+    struct stat st {};
     if (::lstat(exact.c_str(), &st) == 0) return exact;
     if (const int e = errno; e != ENOENT && e != ENOTDIR)
-        fail_at(REGDB_E_CLASSNOTREG, "the registration entry cannot be reached: " + path_error_cause(e), exact);
+        fail_at(REGDB_E_CLASSNOTREG, "the registration entry cannot be reached: " + path_error_cause(e),
+                exact);
     fs::directory_iterator it(dir, ec);
     if (ec) {
-        if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) return std::nullopt;
-        fail_at(REGDB_E_CLASSNOTREG, "the registration entry directory cannot be read: " + path_error_cause(ec.value()),
-                dir);
+        if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory)
+            return std::nullopt;
+        fail_at(REGDB_E_CLASSNOTREG,
+                "the registration entry directory cannot be read: " + path_error_cause(ec.value()), dir);
     }
     for (const fs::directory_iterator end; it != end; it.increment(ec)) {
         if (ec) break;
@@ -145,7 +148,7 @@ fs::path read_entry(const fs::path& file, const Guid& clsid) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) unreadable(errno);
     const FdCloser closer{fd};
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0) unreadable(errno);
     if (!S_ISREG(st.st_mode))
         fail_at(REGDB_E_CLASSNOTREG, entry + " is not a regular file but " + file_kind(st.st_mode), file);
@@ -181,19 +184,24 @@ std::string loader_text(const fs::path& path) {
 
 // A server library must be a regular file that can be reached and read.
 void check_library_file(const fs::path& path) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         const int e = errno;
         switch (e) {
-            case ENOENT: fail_at(E_MOD_NOT_FOUND, "the server library does not exist", path);
-            case ENOTDIR: fail_at(E_MOD_NOT_FOUND, "the server library cannot be found: " + path_error_cause(e), path);
+            case ENOENT:
+                fail_at(E_MOD_NOT_FOUND, "the server library does not exist", path);
+            case ENOTDIR:
+                fail_at(E_MOD_NOT_FOUND, "the server library cannot be found: " + path_error_cause(e), path);
             case ENAMETOOLONG:
-            case ELOOP: fail_at(CO_E_BADPATH, "the server library cannot be found: " + path_error_cause(e), path);
-            default: fail_at(E_ACCESSDENIED, "the server library cannot be reached: " + path_error_cause(e), path);
+            case ELOOP:
+                fail_at(CO_E_BADPATH, "the server library cannot be found: " + path_error_cause(e), path);
+            default:
+                fail_at(E_ACCESSDENIED, "the server library cannot be reached: " + path_error_cause(e), path);
         }
     }
     if (!S_ISREG(st.st_mode))
-        fail_at(CO_E_ERRORINDLL, "the server library is not a regular file but " + file_kind(st.st_mode), path);
+        fail_at(CO_E_ERRORINDLL, "the server library is not a regular file but " + file_kind(st.st_mode),
+                path);
     if (::access(path.c_str(), R_OK) != 0) {
         const int e = errno;
         fail_at(E_ACCESSDENIED, "the server library cannot be read: " + path_error_cause(e), path);
@@ -206,11 +214,15 @@ void check_library_file(const fs::path& path) {
 [[noreturn]] void creation_failed(HRESULT h, const Guid& clsid, const Guid& iid, const fs::path& library) {
     std::string cause;
     switch (h) {
-        case CLASS_E_CLASSNOTAVAILABLE: cause = "the server does not provide the class " + clsid.str(); break;
+        case CLASS_E_CLASSNOTAVAILABLE:
+            cause = "the server does not provide the class " + clsid.str();
+            break;
         case E_NOINTERFACE:
             cause = "the class " + clsid.str() + " does not support the interface " + iid.str();
             break;
-        default: cause = "creating the class " + clsid.str() + " failed with 0x" + hex(h); break;
+        default:
+            cause = "creating the class " + clsid.str() + " failed with 0x" + hex(h);
+            break;
     }
     if (library.empty()) fail(h, cause + " (in-process registration)");
     fail_at(h, cause, library);
@@ -218,8 +230,10 @@ void check_library_file(const fs::path& path) {
 
 // Names every place searched and how to register a server library there.
 std::string not_registered_text(const Guid& clsid, const std::vector<fs::path>& dirs) {
-    if (dirs.empty()) return clsid.str() + " has no in-process registration and no registration entry directory is set";
-    std::string text = clsid.str() + " has no in-process registration and no entry \"" + clsid.str() + ".class\" in ";
+    if (dirs.empty())
+        return clsid.str() + " has no in-process registration and no registration entry directory is set";
+    std::string text =
+        clsid.str() + " has no in-process registration and no entry \"" + clsid.str() + ".class\" in ";
     for (size_t i = 0; i < dirs.size(); ++i) text += (i ? ", " : "") + dirs[i].string();
     return text + ". Register the server library with: monvia-register /absolute/path/to/the/library.so";
 }
@@ -279,9 +293,11 @@ std::vector<ClassRegistry::EntryDirectory> ClassRegistry::entry_directories() {
             if (d.path == p) return;  // named twice: searched where it first stands
         dirs.push_back({kind, std::move(p)});
     };
-    if (fs::path user = default_entry_directory(); !user.empty()) dirs.push_back({Kind::User, user.lexically_normal()});
+    if (fs::path user = default_entry_directory(); !user.empty())
+        dirs.push_back({Kind::User, user.lexically_normal()});
     for (auto& p : xdg_list("XDG_CONFIG_DIRS", "/etc/xdg")) add(Kind::Administrator, std::move(p));
-    for (auto& p : xdg_list("XDG_DATA_DIRS", "/usr/local/share:/usr/share")) add(Kind::PackagedDefault, std::move(p));
+    for (auto& p : xdg_list("XDG_DATA_DIRS", "/usr/local/share:/usr/share"))
+        add(Kind::PackagedDefault, std::move(p));
     return dirs;
 }
 
@@ -325,13 +341,16 @@ void ClassRegistry::register_library(const Guid& clsid, fs::path library) {
 
 void ClassRegistry::write_entry(const fs::path& directory, const Guid& clsid, const fs::path& library) {
     if (!library.is_absolute())
-        fail(CO_E_BADPATH, quoted(library) + " is not an absolute path; a server library is registered by absolute path");
+        fail(CO_E_BADPATH,
+             quoted(library) + " is not an absolute path; a server library is registered by absolute path");
     const std::string text = library.string();
     if (text.find_first_of("\r\n") != std::string::npos || text.find('\0') != std::string::npos)
         fail(E_INVALIDARG, "a library path cannot contain a line break or NUL");
     std::error_code ec;
     fs::create_directories(directory, ec);
-    if (ec) fail_at(E_ACCESSDENIED, "cannot create the registry directory: " + path_error_cause(ec.value()), directory);
+    if (ec)
+        fail_at(E_ACCESSDENIED, "cannot create the registry directory: " + path_error_cause(ec.value()),
+                directory);
 
     // Written beside the entry and renamed over it, so that a reader never
     // sees half an entry.
@@ -354,7 +373,8 @@ void ClassRegistry::write_entry(const fs::path& directory, const Guid& clsid, co
     if (ec) {
         std::error_code ignored;
         fs::remove(temp, ignored);
-        fail_at(E_ACCESSDENIED, "cannot write the registration entry: " + path_error_cause(ec.value()), target);
+        fail_at(E_ACCESSDENIED, "cannot write the registration entry: " + path_error_cause(ec.value()),
+                target);
     }
 }
 
@@ -396,7 +416,8 @@ ClassRegistry::Library& ClassRegistry::load(const fs::path& path) {
     const std::string text = path.string();
     if (!path.is_absolute() || text.find('\0') != std::string::npos)
         fail_at(CO_E_BADPATH,
-                "the path is not absolute; server libraries are loaded only from the absolute path registered for "
+                "the path is not absolute; server libraries are loaded only from the absolute path "
+                "registered for "
                 "them",
                 path);
     const fs::path key = path.lexically_normal();
@@ -407,7 +428,8 @@ ClassRegistry::Library& ClassRegistry::load(const fs::path& path) {
 
     dlerror();  // clear any earlier message
     void* handle = dlopen(key.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) fail_at(CO_E_ERRORINDLL, "the server library could not be loaded (" + loader_text(key) + ")", key);
+    if (!handle)
+        fail_at(CO_E_ERRORINDLL, "the server library could not be loaded (" + loader_text(key) + ")", key);
 
     auto lib = std::make_unique<Library>();
     lib->handle = handle;
@@ -436,7 +458,8 @@ void* ClassRegistry::create_instance(const Guid& clsid, const Guid& iid) {
             library = *path;
             Library& lib = load(library);
             if (!lib.create)
-                fail_at(CO_E_ERRORINDLL, std::string("the server library does not export ") + kCreateInstanceSymbol,
+                fail_at(CO_E_ERRORINDLL,
+                        std::string("the server library does not export ") + kCreateInstanceSymbol,
                         library.lexically_normal());
             create = lib.create;
         }

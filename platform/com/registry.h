@@ -34,6 +34,10 @@
 // only the classes registered in the process; the process registry and one
 // constructed with a directory (which is not read) use the system's.
 
+#include <monvia/component/com_ptr.h>
+#include <monvia/component/server.h>
+#include <monvia/component/types.h>
+
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -43,10 +47,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <monvia/component/com_ptr.h>
-#include <monvia/component/server.h>
-#include <monvia/component/types.h>
 
 namespace monvia::com {
 

@@ -46,7 +46,7 @@ std::optional<Unsafe> check_chain(const fs::path& path, std::string_view what) {
     }
     std::optional<uid_t> below;  // owner of the entry one level down
     for (std::size_t i = chain.size(); i-- > 0;) {
-        struct stat st{};
+        struct stat st {};
         if (::lstat(chain[i].c_str(), &st) != 0) return std::nullopt;
         const bool leaf = i + 1 == chain.size();
         // A link itself cannot be changed, only replaced through its
@@ -58,7 +58,8 @@ std::optional<Unsafe> check_chain(const fs::path& path, std::string_view what) {
             } else {
                 const std::string on_path = "a directory on the path of the " + std::string(what);
                 if (!trusted_owner(st.st_uid))
-                    return Unsafe{on_path + " belongs to " + owner_text(st.st_uid) + ", not to you or root", chain[i]};
+                    return Unsafe{on_path + " belongs to " + owner_text(st.st_uid) + ", not to you or root",
+                                  chain[i]};
                 const bool sticky_guards = (st.st_mode & S_ISVTX) && below && trusted_owner(*below);
                 if ((st.st_mode & kWritableByOthers) && !sticky_guards)
                     return Unsafe{on_path + " can be changed by users other than its owner (mode " +
@@ -88,8 +89,8 @@ std::string shown_path(const fs::path& path, std::size_t max_bytes) {
     for (int k = 0; k < 3 && continuation(text, head); ++k) --head;
     std::size_t tail = text.size() - keep;
     for (int k = 0; k < 3 && continuation(text, tail); ++k) ++tail;
-    return "\"" + text.substr(0, head) + "\xE2\x80\xA6" + text.substr(tail) + "\" (" + std::to_string(text.size()) +
-           " bytes)";
+    return "\"" + text.substr(0, head) + "\xE2\x80\xA6" + text.substr(tail) + "\" (" +
+           std::to_string(text.size()) + " bytes)";
 }
 
 std::optional<std::string> unsafe_object(const struct stat& st, std::string_view what) {
@@ -113,12 +114,17 @@ std::optional<Unsafe> unsafe_path(const fs::path& path, std::string_view what) {
 
 std::string path_error_cause(int error_number) {
     switch (error_number) {
-        case ENAMETOOLONG: return "the name is too long";
-        case ENOENT: return "it does not exist";
-        case ENOTDIR: return "a part of its path is not a directory";
+        case ENAMETOOLONG:
+            return "the name is too long";
+        case ENOENT:
+            return "it does not exist";
+        case ENOTDIR:
+            return "a part of its path is not a directory";
         case EACCES:
-        case EPERM: return "permission denied";
-        case ELOOP: return "too many levels of symbolic links";
+        case EPERM:
+            return "permission denied";
+        case ELOOP:
+            return "too many levels of symbolic links";
         default: {
             std::string text = std::strerror(error_number);
             if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));

@@ -4,13 +4,10 @@
 #include <sys/socket.h>
 #endif
 
-#include "net/qt_socket.h"
-
 #include <QCoreApplication>
 #include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QTimer>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -20,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "net/qt_socket.h"
 #include "runtime/failure.h"
 
 namespace monvia::net {
@@ -42,18 +40,30 @@ constexpr qint64 kPieceBytes = 64 * 1024;
 // Qt's error during an attempt or on an open connection, as a socket error number.
 int32_t number_for(QAbstractSocket::SocketError error, bool connecting) {
     switch (error) {
-    case QAbstractSocket::ConnectionRefusedError: return kErrConnectionRefused;
-    case QAbstractSocket::HostNotFoundError: return kErrHostNotFound;
-    case QAbstractSocket::SocketTimeoutError: return kErrTimedOut;
-    case QAbstractSocket::RemoteHostClosedError: return connecting ? kErrConnectionAborted : kErrConnectionReset;
-    case QAbstractSocket::SocketAddressNotAvailableError: return kErrAddressNotAvailable;
-    case QAbstractSocket::SocketAccessError: return 10013;
-    case QAbstractSocket::SocketResourceError: return kErrNoBufferSpace;
-    case QAbstractSocket::AddressInUseError: return 10048;
-    case QAbstractSocket::NetworkError: return connecting ? kErrNetworkUnreachable : kErrConnectionAborted;
-    case QAbstractSocket::UnsupportedSocketOperationError: return 10043;
-    case QAbstractSocket::TemporaryError: return 10035;
-    default: return kErrConnectionAborted;
+        case QAbstractSocket::ConnectionRefusedError:
+            return kErrConnectionRefused;
+        case QAbstractSocket::HostNotFoundError:
+            return kErrHostNotFound;
+        case QAbstractSocket::SocketTimeoutError:
+            return kErrTimedOut;
+        case QAbstractSocket::RemoteHostClosedError:
+            return connecting ? kErrConnectionAborted : kErrConnectionReset;
+        case QAbstractSocket::SocketAddressNotAvailableError:
+            return kErrAddressNotAvailable;
+        case QAbstractSocket::SocketAccessError:
+            return 10013;
+        case QAbstractSocket::SocketResourceError:
+            return kErrNoBufferSpace;
+        case QAbstractSocket::AddressInUseError:
+            return 10048;
+        case QAbstractSocket::NetworkError:
+            return connecting ? kErrNetworkUnreachable : kErrConnectionAborted;
+        case QAbstractSocket::UnsupportedSocketOperationError:
+            return 10043;
+        case QAbstractSocket::TemporaryError:
+            return 10035;
+        default:
+            return kErrConnectionAborted;
     }
 }
 
@@ -61,13 +71,18 @@ int32_t number_for(QAbstractSocket::SocketError error, bool connecting) {
 #if !defined(_WIN32)
 int32_t number_for_errno(int e) {
     switch (e) {
-    case ECONNRESET:
-    case EPIPE: return kErrConnectionReset;
-    case ETIMEDOUT: return kErrTimedOut;
-    case ENETUNREACH:
-    case ENETDOWN: return kErrNetworkUnreachable;
-    case EHOSTUNREACH: return 10065;
-    default: return kErrConnectionAborted;
+        case ECONNRESET:
+        case EPIPE:
+            return kErrConnectionReset;
+        case ETIMEDOUT:
+            return kErrTimedOut;
+        case ENETUNREACH:
+        case ENETDOWN:
+            return kErrNetworkUnreachable;
+        case EHOSTUNREACH:
+            return 10065;
+        default:
+            return kErrConnectionAborted;
     }
 }
 #endif
@@ -88,7 +103,8 @@ Peek peek(qintptr descriptor, int32_t& number) {
     if (e == WSAEINTR) return Peek::Interrupted;
     if (e == WSAEWOULDBLOCK) return Peek::Empty;
     // Winsock's numbers are the ones the program shows.
-    number = e == WSAECONNRESET || e == WSAETIMEDOUT || e == WSAENETUNREACH || e == WSAENETDOWN || e == WSAEHOSTUNREACH
+    number = e == WSAECONNRESET || e == WSAETIMEDOUT || e == WSAENETUNREACH || e == WSAENETDOWN ||
+                     e == WSAEHOSTUNREACH
                  ? e
                  : kErrConnectionAborted;
     return Peek::Failed;
@@ -108,7 +124,9 @@ Peek peek(qintptr descriptor, int32_t& number) {
 class QtSocket::Impl {
 public:
     Impl()
-        : context_(std::make_unique<QObject>()), timer_(std::make_unique<QTimer>()), pump_(std::make_unique<QTimer>()) {
+        : context_(std::make_unique<QObject>()),
+          timer_(std::make_unique<QTimer>()),
+          pump_(std::make_unique<QTimer>()) {
         timer_->setSingleShot(true);
         timer_->callOnTimeout(context_.get(), [this] { timed_out(); });
         pump_->callOnTimeout(context_.get(), [this] { pump_once(); });
@@ -158,11 +176,12 @@ public:
         QObject::connect(tcp, &QTcpSocket::errorOccurred, context_.get(),
                          [this](QAbstractSocket::SocketError e) { qt_error(e); });
         QObject::connect(tcp, &QTcpSocket::readyRead, context_.get(), [this] { read_input(); });
-        QObject::connect(tcp, &QTcpSocket::stateChanged, context_.get(), [this](QAbstractSocket::SocketState s) {
-            if (!attempt_open_) return;
-            if (s == QAbstractSocket::HostLookupState) state_ = kResolvingHost;
-            if (s == QAbstractSocket::ConnectingState) state_ = kConnecting;
-        });
+        QObject::connect(tcp, &QTcpSocket::stateChanged, context_.get(),
+                         [this](QAbstractSocket::SocketState s) {
+                             if (!attempt_open_) return;
+                             if (s == QAbstractSocket::HostLookupState) state_ = kResolvingHost;
+                             if (s == QAbstractSocket::ConnectingState) state_ = kConnecting;
+                         });
 
         attempt_open_ = true;
         timer_->start(timeout_ms_);
@@ -174,7 +193,8 @@ public:
     }
 
     void send_data(const std::string& bytes) {
-        if (state_ != kConnected || !tcp_ || ended_) throw Failure(kErrBadState, describe_error(kErrBadState));
+        if (state_ != kConnected || !tcp_ || ended_)
+            throw Failure(kErrBadState, describe_error(kErrBadState));
         const qint64 written = tcp_->write(bytes.data(), static_cast<qint64>(bytes.size()));
         if (written < 0) {
             // The connection broke underneath: the caller learns it now, and
@@ -397,8 +417,12 @@ void QtSocket::on_connect(std::function<void()> handler) { impl_->on_connect_ = 
 void QtSocket::on_error(std::function<void(int32_t, const std::string&)> handler) {
     impl_->on_error_ = std::move(handler);
 }
-void QtSocket::on_data_arrival(std::function<void(int32_t)> handler) { impl_->on_data_arrival_ = std::move(handler); }
-void QtSocket::on_send_complete(std::function<void()> handler) { impl_->on_send_complete_ = std::move(handler); }
+void QtSocket::on_data_arrival(std::function<void(int32_t)> handler) {
+    impl_->on_data_arrival_ = std::move(handler);
+}
+void QtSocket::on_send_complete(std::function<void()> handler) {
+    impl_->on_send_complete_ = std::move(handler);
+}
 
 void QtSocket::set_connect_timeout(int ms) { impl_->timeout_ms_ = std::max(1, ms); }
 int QtSocket::connect_timeout() const { return impl_->timeout_ms_; }

@@ -49,7 +49,7 @@ struct NetState {
     int64_t connect_delay = 1;
     int64_t connect_timeout = 20'000;
     std::function<void(const std::string&)> trace;
-    bool alive = true;      // the SimNetwork still exists
+    bool alive = true;       // the SimNetwork still exists
     Pending service_events;  // deliveries to services
 
     void emit(const std::string& line) const {
@@ -71,8 +71,7 @@ struct NetState {
 
 class SimSocket final : public Socket {
 public:
-    explicit SimSocket(std::shared_ptr<NetState> net)
-        : net_(std::move(net)), events_(net_->loop) {}
+    explicit SimSocket(std::shared_ptr<NetState> net) : net_(std::move(net)), events_(net_->loop) {}
 
     ~SimSocket() override { detach(); }
 
@@ -99,22 +98,23 @@ public:
         SimService& service = *it->second;
         ++service.attempts_;
         switch (service.mode_) {
-        case SimService::Mode::Refuse:
-            return fail_at(now + delay, kErrConnectionRefused);
-        case SimService::Mode::NeverAccept:
-            return fail_at(now + timeout, kErrTimedOut);
-        case SimService::Mode::Accept: {
-            const int64_t handshake = service.accept_delay_ >= 0 ? service.accept_delay_ : delay;
-            // A handshake slower than the socket's patience is a time-out.
-            if (handshake >= timeout) return fail_at(now + timeout, kErrTimedOut);
-            events_.post_at(now + handshake, [this, &service] { establish(service); });
-            return;
-        }
+            case SimService::Mode::Refuse:
+                return fail_at(now + delay, kErrConnectionRefused);
+            case SimService::Mode::NeverAccept:
+                return fail_at(now + timeout, kErrTimedOut);
+            case SimService::Mode::Accept: {
+                const int64_t handshake = service.accept_delay_ >= 0 ? service.accept_delay_ : delay;
+                // A handshake slower than the socket's patience is a time-out.
+                if (handshake >= timeout) return fail_at(now + timeout, kErrTimedOut);
+                events_.post_at(now + handshake, [this, &service] { establish(service); });
+                return;
+            }
         }
     }
 
     void send_data(const std::string& bytes) override {
-        if (state_ != kConnected || peer_ == nullptr) throw Failure(kErrBadState, describe_error(kErrBadState));
+        if (state_ != kConnected || peer_ == nullptr)
+            throw Failure(kErrBadState, describe_error(kErrBadState));
         net_->emit("send " + bytes);
         net_->deliver_to_service(*peer_, bytes);
         events_.post_at(net_->loop.now_ms(), [this] {
@@ -133,7 +133,9 @@ public:
     void on_error(std::function<void(int32_t, const std::string&)> handler) override {
         on_error_ = std::move(handler);
     }
-    void on_data_arrival(std::function<void(int32_t)> handler) override { on_data_arrival_ = std::move(handler); }
+    void on_data_arrival(std::function<void(int32_t)> handler) override {
+        on_data_arrival_ = std::move(handler);
+    }
     void on_send_complete(std::function<void()> handler) override { on_send_complete_ = std::move(handler); }
 
     // Called by the peer: its bytes arrive at the given time.

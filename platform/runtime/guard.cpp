@@ -38,7 +38,8 @@ std::string unhandled_failure_text(const Failure& failure) {
     return "Run-time error '" + number + "':\n\n" + failure.description();
 }
 
-bool run_guarded(ui::Toolkit& toolkit, const std::string& program_title, const std::function<void()>& handler) {
+bool run_guarded(ui::Toolkit& toolkit, const std::string& program_title,
+                 const std::function<void()>& handler) {
     if (toolkit.program_ended()) return false;
     try {
         handler();
@@ -54,8 +55,11 @@ bool run_guarded(ui::Toolkit& toolkit, const std::string& program_title, const s
     return false;
 }
 
-std::function<void()> guarded(ui::Toolkit& toolkit, std::string program_title, std::function<void()> handler) {
-    return [&toolkit, title = std::move(program_title), h = std::move(handler)] { run_guarded(toolkit, title, h); };
+std::function<void()> guarded(ui::Toolkit& toolkit, std::string program_title,
+                              std::function<void()> handler) {
+    return [&toolkit, title = std::move(program_title), h = std::move(handler)] {
+        run_guarded(toolkit, title, h);
+    };
 }
 
 }  // namespace monvia

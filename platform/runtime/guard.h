@@ -19,7 +19,8 @@ namespace monvia {
 std::string unhandled_failure_text(const Failure& failure);
 
 // Runs the handler; returns false when it ended through a failure or program end.
-bool run_guarded(ui::Toolkit& toolkit, const std::string& program_title, const std::function<void()>& handler);
+bool run_guarded(ui::Toolkit& toolkit, const std::string& program_title,
+                 const std::function<void()>& handler);
 
 // Wraps a handler so that it always runs guarded.
 std::function<void()> guarded(ui::Toolkit& toolkit, std::string program_title, std::function<void()> handler);

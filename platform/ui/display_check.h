@@ -38,7 +38,8 @@ inline bool display_available(const char* program) {
     if ((platform && *platform) || (x11 && *x11) || (wayland && *wayland)) return true;
     std::string path = program_path(program);
     // Quoted for the shell when it holds anything but plain path characters.
-    if (path.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._+-") != std::string::npos) {
+    if (path.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._+-") !=
+        std::string::npos) {
         std::string quoted = "'";
         for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
         path = quoted + "'";
@@ -63,7 +64,7 @@ inline void prepare_runtime_directory() {
     if ((runtime && *runtime) || geteuid() != 0) return;
     const char* dir = "/tmp/runtime-root";
     if (mkdir(dir, 0700) != 0 && errno != EEXIST) return;
-    struct stat st{};
+    struct stat st {};
     // Only a directory that is root's alone will do.
     if (lstat(dir, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != 0 || (st.st_mode & 0077) != 0) return;
     setenv("XDG_RUNTIME_DIR", dir, 1);

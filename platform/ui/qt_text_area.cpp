@@ -6,7 +6,6 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-
 #include <algorithm>
 #include <utility>
 
@@ -70,7 +69,9 @@ Utf8Scan scan_utf8(std::string_view s) {
     return r;
 }
 
-QString from_utf8(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString from_utf8(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 // Appends s in UTF-8, written straight into out: a copied transcript is
 // converted piece by piece without a temporary for every piece. A lone
@@ -246,11 +247,20 @@ void TextArea::note_breaks(const QString& text) {
                     breaks_.push_back(Break::Cr);
                 }
                 break;
-            case u'\n': breaks_.push_back(Break::Lf); break;
-            case kParagraph: breaks_.push_back(Break::Paragraph); break;
-            case kFrameStart: breaks_.push_back(Break::FrameStart); break;
-            case kFrameEnd: breaks_.push_back(Break::FrameEnd); break;
-            default: break;
+            case u'\n':
+                breaks_.push_back(Break::Lf);
+                break;
+            case kParagraph:
+                breaks_.push_back(Break::Paragraph);
+                break;
+            case kFrameStart:
+                breaks_.push_back(Break::FrameStart);
+                break;
+            case kFrameEnd:
+                breaks_.push_back(Break::FrameEnd);
+                break;
+            default:
+                break;
         }
     }
     if (n > 0) ends_with_cr_ = text.back() == u'\r';
@@ -263,12 +273,18 @@ QStringView TextArea::break_text(size_t line) const {
     static constexpr char16_t kSeparators[] = {kParagraph, kFrameStart, kFrameEnd};
     const Break kind = unedited() && line < breaks_.size() ? breaks_[line] : Break::CrLf;
     switch (kind) {
-        case Break::CrLf: return QStringView(kCrLf, 2);
-        case Break::Cr: return QStringView(kCrLf, 1);
-        case Break::Lf: return QStringView(kCrLf + 1, 1);
-        case Break::Paragraph: return QStringView(kSeparators, 1);
-        case Break::FrameStart: return QStringView(kSeparators + 1, 1);
-        case Break::FrameEnd: return QStringView(kSeparators + 2, 1);
+        case Break::CrLf:
+            return QStringView(kCrLf, 2);
+        case Break::Cr:
+            return QStringView(kCrLf, 1);
+        case Break::Lf:
+            return QStringView(kCrLf + 1, 1);
+        case Break::Paragraph:
+            return QStringView(kSeparators, 1);
+        case Break::FrameStart:
+            return QStringView(kSeparators + 1, 1);
+        case Break::FrameEnd:
+            return QStringView(kSeparators + 2, 1);
     }
     return {};
 }

@@ -27,7 +27,6 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QTimer>
-
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -103,11 +102,11 @@ private:
     // Which characters make the break that ends line number line.
     QStringView break_text(size_t line) const;
 
-    std::vector<Break> breaks_;  // one per paragraph break of the document, in order
-    bool ends_with_cr_ = false;  // the last break is a lone CR with nothing after it yet
-    std::string held_back_;      // the start of a UTF-8 character whose rest has not come
+    std::vector<Break> breaks_;            // one per paragraph break of the document, in order
+    bool ends_with_cr_ = false;            // the last break is a lone CR with nothing after it yet
+    std::string held_back_;                // the start of a UTF-8 character whose rest has not come
     std::optional<std::string> verbatim_;  // the text, when it is not valid UTF-8
-    int revision_ = -1;          // the document's revision when the program last wrote it
+    int revision_ = -1;                    // the document's revision when the program last wrote it
     mutable std::vector<QPointer<DeferredText>> deferred_;  // copies whose text is not made yet
     QTimer view_refresh_;  // tells the view the document's new size once appends pause
 };

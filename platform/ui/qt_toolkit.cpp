@@ -1,5 +1,6 @@
 #include "ui/qt_toolkit.h"
 
+#include <QAbstractButton>
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QButtonGroup>
@@ -9,12 +10,11 @@
 #include <QEventLoop>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QAbstractButton>
-#include <QIcon>
 #include <QMessageBox>
 #include <QPalette>
 #include <QPlainTextEdit>
@@ -71,7 +71,8 @@ protected:
 // is selected); the others still take the focus when clicked.
 void fix_option_tab_stop(QButtonGroup& group) {
     const QList<QAbstractButton*> buttons = group.buttons();
-    const auto it = std::find_if(buttons.begin(), buttons.end(), [](QAbstractButton* b) { return b->isChecked(); });
+    const auto it =
+        std::find_if(buttons.begin(), buttons.end(), [](QAbstractButton* b) { return b->isChecked(); });
     QAbstractButton* selected = it == buttons.end() ? nullptr : *it;
     for (QAbstractButton* b : buttons)
         b->setFocusPolicy(selected && b != selected ? Qt::ClickFocus : Qt::StrongFocus);
@@ -200,8 +201,8 @@ QtControl::QtControl(QtWindow& window, const ControlSpec& row, QWidget* parent)
     }
     if (widget_) {
         widget_->setObjectName(qstr(layout_.name));
-        widget_->setGeometry(twips_to_pixels(layout_.left), twips_to_pixels(layout_.top), twips_to_pixels(layout_.width),
-                             twips_to_pixels(layout_.height));
+        widget_->setGeometry(twips_to_pixels(layout_.left), twips_to_pixels(layout_.top),
+                             twips_to_pixels(layout_.width), twips_to_pixels(layout_.height));
         if (!enabled_) widget_->setEnabled(false);
     }
     if (label_) fit_label();
@@ -265,13 +266,18 @@ int QtControl::value() const {
     switch (layout_.kind) {
         case ControlKind::CheckBox:
             switch (static_cast<QCheckBox*>(button_)->checkState()) {
-                case Qt::Unchecked: return 0;
-                case Qt::PartiallyChecked: return 2;
-                case Qt::Checked: return 1;
+                case Qt::Unchecked:
+                    return 0;
+                case Qt::PartiallyChecked:
+                    return 2;
+                case Qt::Checked:
+                    return 1;
             }
             return 0;
-        case ControlKind::OptionButton: return button_->isChecked() ? -1 : 0;
-        default: return 0;
+        case ControlKind::OptionButton:
+            return button_->isChecked() ? -1 : 0;
+        default:
+            return 0;
     }
 }
 
@@ -374,9 +380,11 @@ QtWindow::QtWindow(QtToolkit& toolkit, const WindowSpec& table) : toolkit_(&tool
     for (auto& c : controls_)
         if (c->widget() && c->row().tab_index >= 0 && c->widget()->focusPolicy() != Qt::NoFocus)
             order.push_back(c.get());
-    std::stable_sort(order.begin(), order.end(),
-                     [](const QtControl* a, const QtControl* b) { return a->row().tab_index < b->row().tab_index; });
-    for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1]->widget(), order[i]->widget());
+    std::stable_sort(order.begin(), order.end(), [](const QtControl* a, const QtControl* b) {
+        return a->row().tab_index < b->row().tab_index;
+    });
+    for (size_t i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1]->widget(), order[i]->widget());
 
     // An option group is one Tab stop, its selected button. Qt on its own
     // stops at the group's first button in the chain, selected or not.
@@ -451,7 +459,8 @@ void QtWindow::closed_by_user() {
 
 // ---- QtToolkit -------------------------------------------------------------
 
-QtToolkit::QtToolkit(QApplication& app) : app_(app), app_quit_on_last_window_closed_(app.quitOnLastWindowClosed()) {
+QtToolkit::QtToolkit(QApplication& app)
+    : app_(app), app_quit_on_last_window_closed_(app.quitOnLastWindowClosed()) {
     // Program end is decided here (end_program, or the last of the toolkit's
     // windows closed), not by Qt counting its windows.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -552,7 +561,8 @@ void QtToolkit::rethrow_held() {
 void QtToolkit::window_opened(QtWindow* w) { windows_.push_back(w); }
 
 void QtToolkit::window_closed(QtWindow*) {
-    const bool any_open = std::any_of(windows_.begin(), windows_.end(), [](QtWindow* x) { return !x->closed(); });
+    const bool any_open =
+        std::any_of(windows_.begin(), windows_.end(), [](QtWindow* x) { return !x->closed(); });
     if (!any_open) end_program(0);
 }
 

@@ -185,9 +185,9 @@ private:
 
     QApplication& app_;
     bool app_quit_on_last_window_closed_;
-    std::vector<QtWindow*> windows_;     // live windows, oldest first
-    std::vector<QMessageBox*> boxes_;    // open message boxes, outermost first
-    QEventLoop* run_loop_ = nullptr;     // the loop of run() while it runs
+    std::vector<QtWindow*> windows_;   // live windows, oldest first
+    std::vector<QMessageBox*> boxes_;  // open message boxes, outermost first
+    QEventLoop* run_loop_ = nullptr;   // the loop of run() while it runs
     std::exception_ptr held_;
     bool ended_ = false;
     int exit_code_ = 0;

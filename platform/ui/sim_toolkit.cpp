@@ -85,7 +85,8 @@ void SimControl::reschedule() {
         loop.cancel(tick_event_);
         tick_event_ = 0;
     }
-    if (enabled_ && interval_ > 0 && !window_.closed()) tick_event_ = loop.post(interval_, [this] { tick(); });
+    if (enabled_ && interval_ > 0 && !window_.closed())
+        tick_event_ = loop.post(interval_, [this] { tick(); });
 }
 
 void SimControl::tick() {
@@ -120,10 +121,16 @@ bool SimWindow::click(std::string_view name) {
     SimControl& c = control(name);
     if (!c.reachable()) return false;
     switch (c.kind()) {
-        case ControlKind::CheckBox: c.set_value(c.value() ? 0 : 1); break;
-        case ControlKind::OptionButton: c.set_value(-1); break;
-        case ControlKind::Button: break;
-        default: return false;
+        case ControlKind::CheckBox:
+            c.set_value(c.value() ? 0 : 1);
+            break;
+        case ControlKind::OptionButton:
+            c.set_value(-1);
+            break;
+        case ControlKind::Button:
+            break;
+        default:
+            return false;
     }
     if (c.click_) c.click_();
     return true;
@@ -205,7 +212,8 @@ void SimToolkit::run_until_idle(int64_t limit_ms) {
 
 void SimToolkit::window_closed(SimWindow* w) {
     (void)w;
-    const bool any_open = std::any_of(windows_.begin(), windows_.end(), [](SimWindow* x) { return !x->closed(); });
+    const bool any_open =
+        std::any_of(windows_.begin(), windows_.end(), [](SimWindow* x) { return !x->closed(); });
     if (!any_open) end_program(0);
 }
 

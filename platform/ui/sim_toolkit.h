@@ -45,7 +45,9 @@ public:
     // Advances the clock to the next event and runs it; false when none is queued.
     bool run_next();
     // Moves the clock forward to t (never backward) without running anything.
-    void advance_to(int64_t t) { if (t > now_) now_ = t; }
+    void advance_to(int64_t t) {
+        if (t > now_) now_ = t;
+    }
 
 private:
     struct Key {

@@ -29,15 +29,15 @@ enum ControlFlags : unsigned {
 struct ControlSpec {
     std::string name;
     ControlKind kind = ControlKind::Label;
-    std::string text;   // caption or start text (UTF-8)
-    int left = 0;       // twips, from the container's top-left corner
+    std::string text;  // caption or start text (UTF-8)
+    int left = 0;      // twips, from the container's top-left corner
     int top = 0;
     int width = 0;
     int height = 0;
     int tab_index = -1;     // -1: not in the tab order (timer, socket)
     std::string container;  // empty: the window itself; else the name of a frame
     unsigned flags = kNone;
-    int interval_ms = 0;    // timers only
+    int interval_ms = 0;  // timers only
 };
 
 struct FontSpec {
@@ -59,13 +59,13 @@ struct ScreenPlace {
 struct WindowSpec {
     std::string name;
     std::string caption;
-    int client_width = 0;   // twips
-    int client_height = 0;  // twips
+    int client_width = 0;                    // twips
+    int client_height = 0;                   // twips
     std::optional<ScreenPlace> start_place;  // where it first opens; unset: where the platform puts it
-    std::optional<uint32_t> back_color;  // 0x00BBGGRR; unset: the platform's own
-    std::optional<FontSpec> font;        // unset: the platform's own
-    std::string initial_focus;           // control that has the focus at start
-    std::vector<ControlSpec> controls;   // in creation order
+    std::optional<uint32_t> back_color;      // 0x00BBGGRR; unset: the platform's own
+    std::optional<FontSpec> font;            // unset: the platform's own
+    std::string initial_focus;               // control that has the focus at start
+    std::vector<ControlSpec> controls;       // in creation order
 };
 
 // A rectangle in pixels.
@@ -81,8 +81,8 @@ struct PixelRect {
 // left and up just as far as needed for the whole window to stay within the
 // screen's usable area, but never beyond that area's left or top edge (a
 // window larger than the screen keeps its title bar reachable).
-inline std::pair<int, int> place_on_screen(const ScreenPlace& place, int width, int height, const PixelRect& screen,
-                                           const PixelRect& usable) {
+inline std::pair<int, int> place_on_screen(const ScreenPlace& place, int width, int height,
+                                           const PixelRect& screen, const PixelRect& usable) {
     auto clamp = [](int at, int size, int first, int extent) {
         return std::max(first, std::min(at, first + extent - size));
     };

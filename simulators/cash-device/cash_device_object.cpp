@@ -2,6 +2,14 @@
 // the simulated machine, with the scenario's fault injection in front of
 // every member.
 
+#include "cash_device_object.h"
+
+#include <monvia/component/bstr.h>
+#include <monvia/component/cash_device.h>
+#include <monvia/component/error_info.h>
+#include <monvia/component/server.h>
+#include <monvia/component/types.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -13,19 +21,13 @@
 #include <string>
 #include <thread>
 
-#include "cash_device_object.h"
 #include "cash_machine.h"
-#include <monvia/component/bstr.h>
-#include <monvia/component/cash_device.h>
-#include <monvia/component/error_info.h>
-#include <monvia/component/server.h>
-#include <monvia/component/types.h>
 #include "scenario.h"
 
 using namespace monvia::com;
 using monvia::device::CLSID_CashDevice;
-using monvia::device::IID_ICashDevice;
 using monvia::device::ICashDevice;
+using monvia::device::IID_ICashDevice;
 
 namespace monvia::cashsim {
 namespace {
@@ -242,7 +244,8 @@ public:
             return S_OK;
         });
     }
-    HRESULT STDMETHODCALLTYPE Charge(int32_t amount, int32_t* inserted, int32_t* returned, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE Charge(int32_t amount, int32_t* inserted, int32_t* returned,
+                                     VARIANT_BOOL* result) override {
         return run(kCharge, [&](const Effect* e) {
             if (!inserted || !returned || !result) return null_pointer(kCharge);
             ChargeResult r;
@@ -258,10 +261,11 @@ public:
             return S_OK;
         });
     }
-    HRESULT STDMETHODCALLTYPE CashBoxControl(int32_t mode, int32_t* coins_cb_value, int32_t* notes_cb_value, int32_t* change_value,
-                           VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE CashBoxControl(int32_t mode, int32_t* coins_cb_value, int32_t* notes_cb_value,
+                                             int32_t* change_value, VARIANT_BOOL* result) override {
         return run(kCashBoxControl, [&](const Effect* e) {
-            if (!coins_cb_value || !notes_cb_value || !change_value || !result) return null_pointer(kCashBoxControl);
+            if (!coins_cb_value || !notes_cb_value || !change_value || !result)
+                return null_pointer(kCashBoxControl);
             CashBoxResult r;
             r.change_value = *change_value;
             if (auto s = scripted(e))
@@ -289,7 +293,8 @@ public:
             return S_OK;
         });
     }
-    HRESULT STDMETHODCALLTYPE GetAmounts(BSTR* denoms, BSTR* quantities, int32_t* value, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE GetAmounts(BSTR* denoms, BSTR* quantities, int32_t* value,
+                                         VARIANT_BOOL* result) override {
         return run(kGetAmounts, [&](const Effect* e) {
             if (!denoms || !quantities || !value || !result) return null_pointer(kGetAmounts);
             AmountsResult r;
@@ -319,7 +324,8 @@ public:
             return S_OK;
         });
     }
-    HRESULT STDMETHODCALLTYPE GetLevels(int32_t kind, BSTR* denoms, BSTR* levels, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE GetLevels(int32_t kind, BSTR* denoms, BSTR* levels,
+                                        VARIANT_BOOL* result) override {
         return run(kGetLevels, [&](const Effect* e) {
             if (!denoms || !levels || !result) return null_pointer(kGetLevels);
             ListResult r;
@@ -335,7 +341,8 @@ public:
             return S_OK;
         });
     }
-    HRESULT STDMETHODCALLTYPE HandleError(int32_t code, BSTR text, VARIANT_BOOL* flag, VARIANT_BOOL* result) override {
+    HRESULT STDMETHODCALLTYPE HandleError(int32_t code, BSTR text, VARIANT_BOOL* flag,
+                                          VARIANT_BOOL* result) override {
         return run(kHandleError, [&](const Effect* e) {
             if (!flag || !result) return null_pointer(kHandleError);
             HandleResult r;
@@ -497,4 +504,3 @@ MONVIA_COMPONENT_EXPORT uint32_t MonviaListClasses(Guid* classes, uint32_t capac
     return 1;
 }
 #endif
-

@@ -1,9 +1,9 @@
 #include "cash_machine.h"
 
 #if defined(_WIN32)
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -24,7 +24,8 @@ namespace {
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -85,7 +86,7 @@ private:
     }
 
     const std::vector<Denomination>& ds_;
-    std::vector<size_t> order_;   // indices, descending by value
+    std::vector<size_t> order_;    // indices, descending by value
     std::vector<int64_t> suffix_;  // value available from a position on
     std::vector<int32_t> take_;
     std::unordered_set<uint64_t> dead_;
@@ -130,12 +131,12 @@ bool host_reachable(std::string_view host) {
 std::vector<Denomination> factory_denominations() {
     // value, kind, initial, max, current, cash box, inhibited
     return {
-        {5, Kind::Coin, 40, 200, 40, 0, false},          {10, Kind::Coin, 40, 200, 40, 0, false},
-        {20, Kind::Coin, 40, 200, 40, 0, false},         {50, Kind::Coin, 30, 150, 30, 0, false},
-        {100, Kind::Coin, 30, 150, 30, 10, false},       {200, Kind::Coin, 20, 100, 20, 5, false},
-        {500, Kind::Note, 20, 50, 20, 0, false},         {1000, Kind::Note, 20, 50, 20, 5, false},
-        {2000, Kind::Note, 10, 30, 10, 3, false},        {5000, Kind::Note, 4, 20, 4, 2, false},
-        {10000, Kind::Note, 0, 10, 0, 1, false},         {20000, Kind::Note, 0, 0, 0, 0, true},
+        {5, Kind::Coin, 40, 200, 40, 0, false},    {10, Kind::Coin, 40, 200, 40, 0, false},
+        {20, Kind::Coin, 40, 200, 40, 0, false},   {50, Kind::Coin, 30, 150, 30, 0, false},
+        {100, Kind::Coin, 30, 150, 30, 10, false}, {200, Kind::Coin, 20, 100, 20, 5, false},
+        {500, Kind::Note, 20, 50, 20, 0, false},   {1000, Kind::Note, 20, 50, 20, 5, false},
+        {2000, Kind::Note, 10, 30, 10, 3, false},  {5000, Kind::Note, 4, 20, 4, 2, false},
+        {10000, Kind::Note, 0, 10, 0, 1, false},   {20000, Kind::Note, 0, 0, 0, 0, true},
     };
 }
 
@@ -156,7 +157,9 @@ CashMachine::CashMachine(std::vector<Denomination> denominations) : denoms_(std:
                      [](const Denomination& a, const Denomination& b) { return a.value < b.value; });
 }
 
-Outcome CashMachine::fail(ErrorCode code, std::string text) { return fail(static_cast<int16_t>(code), std::move(text)); }
+Outcome CashMachine::fail(ErrorCode code, std::string text) {
+    return fail(static_cast<int16_t>(code), std::move(text));
+}
 
 Outcome CashMachine::fail(int16_t code, std::string text) {
     last_code_ = code;
@@ -172,7 +175,8 @@ bool CashMachine::require_connection(Outcome& out) {
 
 bool CashMachine::require_positive(int32_t amount, Outcome& out) {
     if (amount > 0) return true;
-    out = fail(ErrorCode::InvalidAmount, "Invalid amount " + cents(amount) + ": the amount must be greater than 0");
+    out = fail(ErrorCode::InvalidAmount,
+               "Invalid amount " + cents(amount) + ": the amount must be greater than 0");
     return false;
 }
 
@@ -287,7 +291,8 @@ ChargeResult CashMachine::charge(int32_t amount) {
         total += inserted[i] * d.value;
     }
     if (coins > kCoinBoxCapacity || notes > kNoteBoxCapacity) {
-        r.outcome = fail(ErrorCode::CashBoxFull, "Cash box full: no room for the money to cover " + cents(amount));
+        r.outcome =
+            fail(ErrorCode::CashBoxFull, "Cash box full: no room for the money to cover " + cents(amount));
         return r;
     }
     for (size_t i = 0; i < denoms_.size(); ++i) {
@@ -307,7 +312,8 @@ ChargeResult CashMachine::charge(int32_t amount) {
     const int64_t part = greedy_payout(change, take);
     remove_from_levels(take);
     r.returned = static_cast<int32_t>(part);
-    r.outcome = fail(ErrorCode::NotEnoughChange, "Not enough change: returned " + cents(part) + " of " + cents(change));
+    r.outcome = fail(ErrorCode::NotEnoughChange,
+                     "Not enough change: returned " + cents(part) + " of " + cents(change));
     return r;
 }
 
@@ -325,7 +331,8 @@ PayResult CashMachine::pay(int32_t amount) {
     const int64_t part = greedy_payout(amount, take);
     remove_from_levels(take);
     r.paid = static_cast<int32_t>(part);
-    r.outcome = fail(ErrorCode::NotEnoughChange, "Not enough change: paid " + cents(part) + " of " + cents(amount));
+    r.outcome =
+        fail(ErrorCode::NotEnoughChange, "Not enough change: paid " + cents(part) + " of " + cents(amount));
     return r;
 }
 
@@ -363,7 +370,8 @@ ChangeResult CashMachine::change() {
     }
     std::vector<int32_t> take;
     if (!exact_payout(d.value, d.value, take)) {
-        r.outcome = fail(ErrorCode::NotEnoughChange, "Not enough change to change a note of " + cents(d.value));
+        r.outcome =
+            fail(ErrorCode::NotEnoughChange, "Not enough change to change a note of " + cents(d.value));
         return r;
     }
     remove_from_levels(take);
@@ -406,8 +414,8 @@ CashBoxResult CashMachine::cash_box_control(int32_t mode, int32_t change_value) 
         case 15: {  // keep ChangeValue in the levels, the rest goes to the cash box
             if (change_value < 0) {
                 report();
-                r.outcome = fail(ErrorCode::InvalidAmount,
-                                 "Invalid amount " + cents(change_value) + ": the change to keep cannot be negative");
+                r.outcome = fail(ErrorCode::InvalidAmount, "Invalid amount " + cents(change_value) +
+                                                               ": the change to keep cannot be negative");
                 return r;
             }
             const int64_t level = level_value();
@@ -425,7 +433,8 @@ CashBoxResult CashMachine::cash_box_control(int32_t mode, int32_t change_value) 
         }
         default:
             report();
-            r.outcome = fail(ErrorCode::UnknownMode, "Unknown cash box mode " + cents(mode) + ": 0, 7 and 15 are known");
+            r.outcome = fail(ErrorCode::UnknownMode,
+                             "Unknown cash box mode " + cents(mode) + ": 0, 7 and 15 are known");
             return r;
     }
     if (!move_to_cash_box(take)) {
@@ -442,13 +451,15 @@ EmptyResult CashMachine::empty_cash_box(int32_t which) {
     EmptyResult r;
     if (!require_connection(r.outcome)) return r;
     if (which != 0 && which != 1) {
-        r.outcome = fail(ErrorCode::UnknownSide, "Unknown cash box side " + cents(which) + ": 0 coins, 1 notes");
+        r.outcome =
+            fail(ErrorCode::UnknownSide, "Unknown cash box side " + cents(which) + ": 0 coins, 1 notes");
         return r;
     }
     const Kind kind = which == 0 ? Kind::Coin : Kind::Note;
     const int64_t value = cash_box_value(kind);
     if (value == 0) {
-        r.outcome = fail(ErrorCode::CashBoxEmpty, kind == Kind::Coin ? "Coin cash box empty" : "Note cash box empty");
+        r.outcome =
+            fail(ErrorCode::CashBoxEmpty, kind == Kind::Coin ? "Coin cash box empty" : "Note cash box empty");
         return r;
     }
     for (auto& d : denoms_)
@@ -462,14 +473,28 @@ ListResult CashMachine::levels(int32_t kind) {
     if (!require_connection(r.outcome)) return r;
     auto number = [](int32_t v) { return std::to_string(v); };
     switch (kind) {
-        case 0: r.values = join(denoms_, [&](const Denomination& d) { return number(d.initial); }); break;
-        case 1: r.values = join(denoms_, [&](const Denomination& d) { return number(d.max); }); break;
-        case 2: r.values = join(denoms_, [&](const Denomination& d) { return number(d.current); }); break;
-        case 3: r.values = join(denoms_, [&](const Denomination& d) { return number(d.cash_box); }); break;
-        case 4: r.values = join(denoms_, [](const Denomination& d) { return std::string(level_status(d)); }); break;
-        case 5: r.values = join(denoms_, [](const Denomination& d) { return std::string(d.inhibited ? "1" : "0"); }); break;
+        case 0:
+            r.values = join(denoms_, [&](const Denomination& d) { return number(d.initial); });
+            break;
+        case 1:
+            r.values = join(denoms_, [&](const Denomination& d) { return number(d.max); });
+            break;
+        case 2:
+            r.values = join(denoms_, [&](const Denomination& d) { return number(d.current); });
+            break;
+        case 3:
+            r.values = join(denoms_, [&](const Denomination& d) { return number(d.cash_box); });
+            break;
+        case 4:
+            r.values = join(denoms_, [](const Denomination& d) { return std::string(level_status(d)); });
+            break;
+        case 5:
+            r.values =
+                join(denoms_, [](const Denomination& d) { return std::string(d.inhibited ? "1" : "0"); });
+            break;
         default:
-            r.outcome = fail(ErrorCode::UnknownLevelKind, "Unknown level kind " + cents(kind) + ": 0 to 5 are known");
+            r.outcome =
+                fail(ErrorCode::UnknownLevelKind, "Unknown level kind " + cents(kind) + ": 0 to 5 are known");
             return r;
     }
     r.denoms = join(denoms_, [&](const Denomination& d) { return number(d.value); });
@@ -492,23 +517,28 @@ HandleResult CashMachine::handle_error(int32_t code, std::string_view text) {
     // and stay.
     bool known = code >= INT16_MIN && code <= INT16_MAX;
     if (known) switch (static_cast<ErrorCode>(code)) {
-        case ErrorCode::None:
-        case ErrorCode::InvalidAmount:
-        case ErrorCode::AmountNotPayable:
-        case ErrorCode::CashBoxEmpty:
-        case ErrorCode::UnknownMode:
-        case ErrorCode::UnknownLevelKind:
-        case ErrorCode::UnknownSide:
-        case ErrorCode::UnknownErrorCode: r.cleared = true; break;
-        case ErrorCode::NotConnected:
-        case ErrorCode::HostEmpty:
-        case ErrorCode::HostUnreachable:
-        case ErrorCode::ScenarioInvalid:
-        case ErrorCode::NotEnoughChange:
-        case ErrorCode::CashBoxFull:
-        case ErrorCode::NothingAccepted: r.cleared = false; break;
-        default: known = false;
-    }
+            case ErrorCode::None:
+            case ErrorCode::InvalidAmount:
+            case ErrorCode::AmountNotPayable:
+            case ErrorCode::CashBoxEmpty:
+            case ErrorCode::UnknownMode:
+            case ErrorCode::UnknownLevelKind:
+            case ErrorCode::UnknownSide:
+            case ErrorCode::UnknownErrorCode:
+                r.cleared = true;
+                break;
+            case ErrorCode::NotConnected:
+            case ErrorCode::HostEmpty:
+            case ErrorCode::HostUnreachable:
+            case ErrorCode::ScenarioInvalid:
+            case ErrorCode::NotEnoughChange:
+            case ErrorCode::CashBoxFull:
+            case ErrorCode::NothingAccepted:
+                r.cleared = false;
+                break;
+            default:
+                known = false;
+        }
     if (!known) {
         std::string t = "Unknown error code " + std::to_string(code);
         if (!text.empty()) t += " (" + std::string(text) + ")";

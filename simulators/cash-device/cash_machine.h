@@ -34,12 +34,12 @@ enum class ErrorCode : int16_t {
 enum class Kind { Coin, Note };
 
 struct Denomination {
-    int32_t value = 0;     // cents
+    int32_t value = 0;  // cents
     Kind kind = Kind::Coin;
-    int32_t initial = 0;   // the float the level is set up with
-    int32_t max = 0;       // the level's capacity; 0: not recycled, straight to the cash box
-    int32_t current = 0;   // pieces in the change level
-    int32_t cash_box = 0;  // pieces in the cash box
+    int32_t initial = 0;     // the float the level is set up with
+    int32_t max = 0;         // the level's capacity; 0: not recycled, straight to the cash box
+    int32_t current = 0;     // pieces in the change level
+    int32_t cash_box = 0;    // pieces in the cash box
     bool inhibited = false;  // not accepted from the customer
 };
 

@@ -20,12 +20,30 @@ namespace {
 
 constexpr const char* kNames[kMemberCount + 1] = {
     "",
-    "get_LastErrorCode", "put_LastErrorCode", "get_LastErrorText", "put_LastErrorText",
-    "get_ColorA",        "put_ColorA",        "get_ColorB",        "put_ColorB",
-    "get_Host",          "put_Host",          "Connect",           "Disconnect",
-    "Change",            "AddChange",         "Pay",               "Charge",
-    "CashBoxControl",    "Configuration",     "GetAmounts",        "EmptyCashBox",
-    "GetLevels",         "HandleError",       "get_Connected",     "PaySpecific",
+    "get_LastErrorCode",
+    "put_LastErrorCode",
+    "get_LastErrorText",
+    "put_LastErrorText",
+    "get_ColorA",
+    "put_ColorA",
+    "get_ColorB",
+    "put_ColorB",
+    "get_Host",
+    "put_Host",
+    "Connect",
+    "Disconnect",
+    "Change",
+    "AddChange",
+    "Pay",
+    "Charge",
+    "CashBoxControl",
+    "Configuration",
+    "GetAmounts",
+    "EmptyCashBox",
+    "GetLevels",
+    "HandleError",
+    "get_Connected",
+    "PaySpecific",
 };
 
 // A property name stands for both of its accessors.
@@ -59,7 +77,8 @@ std::string excerpt(std::string_view token) {
 
 bool same_name(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -162,7 +181,8 @@ Rule parse_rule(const std::vector<Token>& tokens) {
     if (const auto hash = name.find('#'); hash != std::string_view::npos) {
         const auto n = parse_integer(name.substr(hash + 1), false);
         if (!n || *n < 1 || *n > UINT32_MAX || name[hash + 1] == '+' || name[hash + 1] == '-')
-            throw LineError("\"" + excerpt(head.text) + "\": the call number after '#' must be a whole number from 1");
+            throw LineError("\"" + excerpt(head.text) +
+                            "\": the call number after '#' must be a whole number from 1");
         rule.call = static_cast<uint32_t>(*n);
         name = name.substr(0, hash);
     }
@@ -173,7 +193,8 @@ Rule parse_rule(const std::vector<Token>& tokens) {
     Effect& e = rule.effect;
     std::vector<std::string> seen;
     auto once = [&](const std::string& key) {
-        if (std::find(seen.begin(), seen.end(), key) != seen.end()) throw LineError(excerpt(key) + " is given twice");
+        if (std::find(seen.begin(), seen.end(), key) != seen.end())
+            throw LineError(excerpt(key) + " is given twice");
         seen.push_back(key);
     };
     bool has_code = false, has_text = false, has_description = false;
@@ -189,7 +210,8 @@ Rule parse_rule(const std::vector<Token>& tokens) {
                 once("unset");
                 e.leave_outputs = true;
             } else {
-                throw LineError("unknown effect \"" + excerpt(word) + "\"; known: false, unset, code=, text=, hresult=, "
+                throw LineError("unknown effect \"" + excerpt(word) +
+                                "\"; known: false, unset, code=, text=, hresult=, "
                                 "description=, delay=");
             }
             continue;
@@ -213,7 +235,9 @@ Rule parse_rule(const std::vector<Token>& tokens) {
             if (!v || *v < INT32_MIN || *v > UINT32_MAX)
                 throw LineError("hresult=" + excerpt(value) + ": not a 32-bit status such as 0x80004005");
             const auto h = static_cast<int32_t>(static_cast<uint32_t>(*v & 0xFFFFFFFF));
-            if (h >= 0) throw LineError("hresult=" + excerpt(value) + ": the status must be a failing one (0x80000000 and up)");
+            if (h >= 0)
+                throw LineError("hresult=" + excerpt(value) +
+                                ": the status must be a failing one (0x80000000 and up)");
             e.hresult = h;
         } else if (key == "description") {
             e.description = value;
@@ -221,23 +245,27 @@ Rule parse_rule(const std::vector<Token>& tokens) {
         } else if (key == "delay") {
             const auto v = parse_integer(value, false);
             if (!v || *v < 0 || *v > Scenario::kMaxDelayMs || value[0] == '+' || value[0] == '-')
-                throw LineError("delay=" + excerpt(value) + ": a delay is a whole number of milliseconds from 0 to " +
+                throw LineError("delay=" + excerpt(value) +
+                                ": a delay is a whole number of milliseconds from 0 to " +
                                 std::to_string(Scenario::kMaxDelayMs));
             e.delay_ms = static_cast<uint32_t>(*v);
         } else {
-            throw LineError("unknown effect \"" + excerpt(key) + "=\"; known: false, unset, code=, text=, hresult=, "
+            throw LineError("unknown effect \"" + excerpt(key) +
+                            "=\"; known: false, unset, code=, text=, hresult=, "
                             "description=, delay=");
         }
     }
 
-    if (seen.empty()) throw LineError(excerpt(rule.selector) + ": nothing to do; give false, hresult=, unset or delay=");
+    if (seen.empty())
+        throw LineError(excerpt(rule.selector) + ": nothing to do; give false, hresult=, unset or delay=");
     if ((has_code || has_text) && !e.returns_false) throw LineError("code= and text= go with false");
     if (has_description && !e.hresult) throw LineError("description= goes with hresult=");
     if (e.hresult && (e.returns_false || e.leave_outputs))
         throw LineError("hresult= fails the call before it runs; it cannot be combined with false or unset");
     for (int s : rule.slots) {
         if (e.returns_false && !member_has_result(s))
-            throw LineError(std::string(kNames[s]) + " has no Boolean result; false is not possible there (hresult= is)");
+            throw LineError(std::string(kNames[s]) +
+                            " has no Boolean result; false is not possible there (hresult= is)");
         if (e.leave_outputs && !member_has_outputs(s))
             throw LineError(std::string(kNames[s]) + " has no outputs to leave unset");
     }
@@ -261,8 +289,10 @@ bool member_has_result(int slot) {
         case kEmptyCashBox:
         case kGetLevels:
         case kHandleError:
-        case kPaySpecific: return true;
-        default: return false;
+        case kPaySpecific:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -283,8 +313,10 @@ bool member_has_outputs(int slot) {
         case kEmptyCashBox:
         case kGetLevels:
         case kHandleError:
-        case kPaySpecific: return true;
-        default: return false;
+        case kPaySpecific:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -296,7 +328,8 @@ Scenario Scenario::parse(std::string_view text, const std::string& origin) {
     for (;;) {
         ++line_no;
         const auto nl = text.find('\n', pos);
-        std::string_view line = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+        std::string_view line =
+            text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         try {
             if (line.find('\0') != std::string_view::npos) throw LineError("the line holds a NUL byte");
@@ -353,11 +386,12 @@ std::string read_regular_file(const std::filesystem::path& file, const std::stri
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0) throw ScenarioError(origin + " cannot be read: " + std::strerror(errno));
     if (S_ISDIR(st.st_mode)) throw ScenarioError(origin + " is a directory");
     if (!S_ISREG(st.st_mode)) throw ScenarioError(origin + " is not a regular file");
-    if (static_cast<uintmax_t>(st.st_size) > kMaxFileSize) throw ScenarioError(origin + " is larger than 1 MiB");
+    if (static_cast<uintmax_t>(st.st_size) > kMaxFileSize)
+        throw ScenarioError(origin + " is larger than 1 MiB");
     std::string content(kMaxFileSize + 1, '\0');  // the file may have grown since fstat
     size_t got = 0;
     while (got < content.size()) {
@@ -382,7 +416,8 @@ Scenario Scenario::load(const std::filesystem::path& file) {
 }
 
 const Effect* Scenario::effect_for(int slot, uint32_t call) const {
-    if (auto it = index_.find({slot, call}); call != 0 && it != index_.end()) return &rules_[it->second].effect;
+    if (auto it = index_.find({slot, call}); call != 0 && it != index_.end())
+        return &rules_[it->second].effect;
     if (auto it = index_.find({slot, 0u}); it != index_.end()) return &rules_[it->second].effect;
     return nullptr;
 }

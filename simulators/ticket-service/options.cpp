@@ -107,7 +107,8 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
         } else if (a == "--reply") {
             if (!text(o.reply)) return fail("--reply needs a text (escapes: \\r \\n \\t \\0 \\\\ \\xNN)");
         } else if (a == "--unsolicited") {
-            if (!text(o.unsolicited)) return fail("--unsolicited needs a text (escapes: \\r \\n \\t \\0 \\\\ \\xNN)");
+            if (!text(o.unsolicited))
+                return fail("--unsolicited needs a text (escapes: \\r \\n \\t \\0 \\\\ \\xNN)");
         } else if (a == "--log") {
             const auto v = value();
             if (!v || v->empty()) return fail("--log needs a file name");
@@ -129,7 +130,8 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
         }
     }
     if (o.silent && o.reset) return fail("--silent and --reset exclude each other");
-    if (o.unsolicited_every_ms > 0 && !o.unsolicited) return fail("--unsolicited-every needs --unsolicited TEXT");
+    if (o.unsolicited_every_ms > 0 && !o.unsolicited)
+        return fail("--unsolicited-every needs --unsolicited TEXT");
     out.options = o;
     return out;
 }

@@ -10,23 +10,23 @@ namespace monvia::ticket_service {
 
 struct Options {
     std::string host = "127.0.0.1";
-    int port = 16501;             // 0: any free port (the one taken is printed)
-    int split_ms = -1;            // >= 0: reply in two pieces, this pause between them
-    int delay_ms = 0;             // pause before the reply
-    bool keep = false;            // keep the connection open after replying
-    bool silent = false;          // accept and read, never reply
-    bool reset = false;           // reset the connection instead of replying
+    int port = 16501;                        // 0: any free port (the one taken is printed)
+    int split_ms = -1;                       // >= 0: reply in two pieces, this pause between them
+    int delay_ms = 0;                        // pause before the reply
+    bool keep = false;                       // keep the connection open after replying
+    bool silent = false;                     // accept and read, never reply
+    bool reset = false;                      // reset the connection instead of replying
     std::optional<std::string> reply;        // fixed reply instead of the ticket book's
-    bool crlf = false;            // end every reply with CR LF
+    bool crlf = false;                       // end every reply with CR LF
     std::optional<std::string> unsolicited;  // sent right after accepting
-    int unsolicited_every_ms = 0;  // > 0: and again at this interval
-    int flood = 0;                // extra pieces after the reply
-    int gap_ms = 30;              // quiet time that ends a request without line break
-    std::string log_path;         // every byte received, escaped
-    bool backlog_full = false;    // listen, never accept, queue kept full
-    bool quiet = false;           // nothing on standard output but the listening line
-    int idle_timeout_ms = 120'000;  // close a connection quiet this long both ways; 0: never
-    int max_connections = 256;      // open at once; a further one is closed at once
+    int unsolicited_every_ms = 0;            // > 0: and again at this interval
+    int flood = 0;                           // extra pieces after the reply
+    int gap_ms = 30;                         // quiet time that ends a request without line break
+    std::string log_path;                    // every byte received, escaped
+    bool backlog_full = false;               // listen, never accept, queue kept full
+    bool quiet = false;                      // nothing on standard output but the listening line
+    int idle_timeout_ms = 120'000;           // close a connection quiet this long both ways; 0: never
+    int max_connections = 256;               // open at once; a further one is closed at once
 };
 
 struct ParsedOptions {

@@ -36,7 +36,8 @@ void on_stop_signal(int) { g_stop = 1; }
 std::string wall_clock() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm tm{};
     localtime_r(&t, &tm);
     char buf[32];
@@ -75,7 +76,7 @@ void install_stop_signals() {
     sigprocmask(SIG_BLOCK, &stop, &g_wait_mask);
     sigdelset(&g_wait_mask, SIGINT);
     sigdelset(&g_wait_mask, SIGTERM);
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = on_stop_signal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
@@ -158,7 +159,8 @@ void Server::accept_all(Time now) {
     for (;;) {
         sockaddr_storage from{};
         socklen_t len = sizeof from;
-        Fd fd(::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&from), &len, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        Fd fd(::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&from), &len,
+                        SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (!fd.valid()) {
             if (errno == EINTR || errno == ECONNABORTED) continue;
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
@@ -173,7 +175,8 @@ void Server::accept_all(Time now) {
         if (connections_.size() >= static_cast<std::size_t>(options_.max_connections)) {
             // Closed at once, so that the client learns it now instead of
             // waiting on a connection nobody serves.
-            note("refused a connection from " + peer + ": " + std::to_string(options_.max_connections) + " are open");
+            note("refused a connection from " + peer + ": " + std::to_string(options_.max_connections) +
+                 " are open");
             continue;
         }
         const int on = 1;
@@ -234,7 +237,8 @@ void Server::take_lines(Connection& c, Time now) {
         if (!line.empty()) on_request(c, line, now);
     }
     c.pending.erase(0, from);
-    if (!c.gone && !backlogged(c) && c.pending.size() >= kMaxRequest) on_request(c, std::exchange(c.pending, {}), now);
+    if (!c.gone && !backlogged(c) && c.pending.size() >= kMaxRequest)
+        on_request(c, std::exchange(c.pending, {}), now);
 }
 
 void Server::on_request(Connection& c, const std::string& request, Time now) {
@@ -269,19 +273,26 @@ void Server::on_request(Connection& c, const std::string& request, Time now) {
 
 void Server::run_due(Connection& c, Time now) {
     if (c.held && !backlogged(c)) take_lines(c, now);  // the client caught up
-    if (!c.pending.empty() && !backlogged(c) && now - c.last_received >= std::chrono::milliseconds(options_.gap_ms))
+    if (!c.pending.empty() && !backlogged(c) &&
+        now - c.last_received >= std::chrono::milliseconds(options_.gap_ms))
         on_request(c, std::exchange(c.pending, {}), now);
     while (!c.gone && !c.actions.empty() && c.actions.begin()->first <= now) {
         Action a = std::move(c.actions.begin()->second);
         c.actions.erase(c.actions.begin());
         switch (a.kind) {
-        case Action::Send: c.out.push_back({std::move(a.bytes)}); break;
-        case Action::Flood:
-            c.flood_next = 1;
-            c.flood_last = options_.flood;
-            break;
-        case Action::Finish: c.finishing = true; break;
-        case Action::Reset: reset(c); break;
+            case Action::Send:
+                c.out.push_back({std::move(a.bytes)});
+                break;
+            case Action::Flood:
+                c.flood_next = 1;
+                c.flood_last = options_.flood;
+                break;
+            case Action::Finish:
+                c.finishing = true;
+                break;
+            case Action::Reset:
+                reset(c);
+                break;
         }
     }
     if (!c.gone && c.next_unsolicited && *c.next_unsolicited <= now) {
@@ -293,8 +304,8 @@ void Server::run_due(Connection& c, Time now) {
         } else {
             c.out.push_back({*options_.unsolicited});
             c.queued += options_.unsolicited->size();
-            c.next_unsolicited = std::max(*c.next_unsolicited + std::chrono::milliseconds(options_.unsolicited_every_ms),
-                                          now);
+            c.next_unsolicited =
+                std::max(*c.next_unsolicited + std::chrono::milliseconds(options_.unsolicited_every_ms), now);
         }
     }
     if (!c.gone && c.write_shut && now >= c.shut_deadline) drop(c, "the client did not close its side");
@@ -307,7 +318,8 @@ void Server::run_due(Connection& c, Time now) {
 // when reading stops and starts again.
 bool Server::backlogged(Connection& c) {
     const bool full = c.queued >= kMaxQueued;
-    if (full && !c.held) note("#" + std::to_string(c.id) + " holds reading: the client does not take its replies");
+    if (full && !c.held)
+        note("#" + std::to_string(c.id) + " holds reading: the client does not take its replies");
     if (!full && c.held) note("#" + std::to_string(c.id) + " reads again");
     c.held = full;
     return full;
@@ -383,7 +395,8 @@ std::optional<Server::Time> Server::next_deadline(const Connection& c) const {
     };
     // While reading is held, the gap waits too: the client must catch up first.
     if (!c.pending.empty() && !c.held) consider(c.last_received + std::chrono::milliseconds(options_.gap_ms));
-    if (options_.idle_timeout_ms > 0) consider(c.last_active + std::chrono::milliseconds(options_.idle_timeout_ms));
+    if (options_.idle_timeout_ms > 0)
+        consider(c.last_active + std::chrono::milliseconds(options_.idle_timeout_ms));
     if (!c.actions.empty()) consider(c.actions.begin()->first);
     if (c.next_unsolicited) consider(*c.next_unsolicited);
     if (c.write_shut) consider(c.shut_deadline);
@@ -447,7 +460,8 @@ void Server::run() {
             if (!c.gone && (re & POLLOUT)) write_to(c, woke);
         }
     }
-    if (!connections_.empty()) note("stopping: closing " + std::to_string(connections_.size()) + " connection(s)");
+    if (!connections_.empty())
+        note("stopping: closing " + std::to_string(connections_.size()) + " connection(s)");
     connections_.clear();
 }
 

@@ -3,6 +3,8 @@
 // ppoll. Each connection collects bytes into requests, answers them from the
 // ticket book (or as the options say), and closes or stays open.
 
+#include <signal.h>
+
 #include <chrono>
 #include <cstdio>
 #include <deque>
@@ -11,8 +13,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <signal.h>
 
 #include "options.h"
 #include "ticket_book.h"
@@ -84,20 +84,20 @@ private:
         std::string pending;  // bytes of a request that has not ended yet
         Time last_received{};
         std::multimap<Time, Action> actions;  // equal times keep their order
-        std::deque<Piece> out;                 // pieces still to send, one send() each
+        std::deque<Piece> out;                // pieces still to send, one send() each
         std::size_t out_offset = 0;
         // Reply bytes planned or queued and not yet taken by the socket. While
         // this is at the bound, nothing more is read from the client.
         std::size_t queued = 0;
-        bool held = false;        // reading is held back (logged once per hold)
-        Time last_active{};       // last byte received or sent
-        int flood_next = 0;   // next FLOOD piece, 0 when no flood runs
+        bool held = false;   // reading is held back (logged once per hold)
+        Time last_active{};  // last byte received or sent
+        int flood_next = 0;  // next FLOOD piece, 0 when no flood runs
         int flood_last = 0;
         bool answered = false;    // without --keep: the one request has its answer
         bool finishing = false;   // close once everything is out
         bool write_shut = false;  // our side is shut; waiting for the client's
         bool client_eof = false;
-        bool gone = false;        // to be removed
+        bool gone = false;  // to be removed
         Time shut_deadline{};
         std::optional<Time> next_unsolicited;
     };

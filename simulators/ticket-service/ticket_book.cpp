@@ -12,7 +12,8 @@ std::vector<std::string_view> split_fields(std::string_view line) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t bar = line.find('|', start);
-        fields.push_back(line.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start));
+        fields.push_back(
+            line.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start));
         if (bar == std::string_view::npos) return fields;
         start = bar + 1;
     }
@@ -62,18 +63,26 @@ std::string escape(std::string_view bytes) {
     for (const char ch : bytes) {
         const auto b = static_cast<unsigned char>(ch);
         switch (b) {
-        case '\\': out += "\\\\"; break;
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (b >= 0x20 && b < 0x7F) {
-                out.push_back(ch);
-            } else {
-                out += "\\x";
-                out.push_back(kHex[b >> 4]);
-                out.push_back(kHex[b & 0xF]);
-            }
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (b >= 0x20 && b < 0x7F) {
+                    out.push_back(ch);
+                } else {
+                    out += "\\x";
+                    out.push_back(kHex[b >> 4]);
+                    out.push_back(kHex[b & 0xF]);
+                }
         }
     }
     return out;
@@ -94,21 +103,32 @@ std::optional<std::string> unescape(std::string_view text) {
         }
         if (++i == text.size()) return std::nullopt;
         switch (text[i]) {
-        case 'r': out.push_back('\r'); break;
-        case 'n': out.push_back('\n'); break;
-        case 't': out.push_back('\t'); break;
-        case '0': out.push_back('\0'); break;
-        case '\\': out.push_back('\\'); break;
-        case 'x': {
-            if (i + 2 >= text.size()) return std::nullopt;
-            const int hi = hex(text[i + 1]);
-            const int lo = hex(text[i + 2]);
-            if (hi < 0 || lo < 0) return std::nullopt;
-            out.push_back(static_cast<char>(hi * 16 + lo));
-            i += 2;
-            break;
-        }
-        default: return std::nullopt;
+            case 'r':
+                out.push_back('\r');
+                break;
+            case 'n':
+                out.push_back('\n');
+                break;
+            case 't':
+                out.push_back('\t');
+                break;
+            case '0':
+                out.push_back('\0');
+                break;
+            case '\\':
+                out.push_back('\\');
+                break;
+            case 'x': {
+                if (i + 2 >= text.size()) return std::nullopt;
+                const int hi = hex(text[i + 1]);
+                const int lo = hex(text[i + 2]);
+                if (hi < 0 || lo < 0) return std::nullopt;
+                out.push_back(static_cast<char>(hi * 16 + lo));
+                i += 2;
+                break;
+            }
+            default:
+                return std::nullopt;
         }
     }
     return out;

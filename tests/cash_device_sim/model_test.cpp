@@ -46,10 +46,22 @@ TEST(Host, WhichHostsAreReachable) {
         std::string host;
         bool reachable;
     } cases[] = {
-        {"localhost", true},       {"LocalHost", true},    {"127.0.0.1", true},        {"127.1.2.3", true},
-        {"::1", true},             {"0:0:0:0:0:0:0:1", true}, {own, true},             {"", false},
-        {"10.0.0.1", false},       {"128.0.0.1", false},   {"::2", false},             {"localhost ", false},
-        {" localhost", false},     {"example.invalid", false}, {"127.0.0.1:80", false}, {"localhost.evil", false},
+        {"localhost", true},
+        {"LocalHost", true},
+        {"127.0.0.1", true},
+        {"127.1.2.3", true},
+        {"::1", true},
+        {"0:0:0:0:0:0:0:1", true},
+        {own, true},
+        {"", false},
+        {"10.0.0.1", false},
+        {"128.0.0.1", false},
+        {"::2", false},
+        {"localhost ", false},
+        {" localhost", false},
+        {"example.invalid", false},
+        {"127.0.0.1:80", false},
+        {"localhost.evil", false},
     };
     for (const auto& c : cases) EXPECT_EQ(host_reachable(c.host), c.reachable) << "\"" << c.host << "\"";
 }
@@ -129,11 +141,11 @@ TEST(Payment, Charge) {
         int32_t returned;
         std::string text;
     } cases[] = {
-        {125, true, 0, 200, 75, ""},        // one coin covers it
+        {125, true, 0, 200, 75, ""},  // one coin covers it
         {200, true, 0, 200, 0, ""},
-        {1250, true, 0, 2000, 750, ""},     // one note covers it
-        {45000, true, 0, 45000, 0, ""},     // four of the largest accepted note and one for the rest
-        {150000, true, 0, 150000, 0, ""},   // the level overflows into the cash box
+        {1250, true, 0, 2000, 750, ""},    // one note covers it
+        {45000, true, 0, 45000, 0, ""},    // four of the largest accepted note and one for the rest
+        {150000, true, 0, 150000, 0, ""},  // the level overflows into the cash box
         {123, false, 2, 200, 75, "Not enough change: returned 75 of 77"},
         {0, false, 1, 0, 0, "Invalid amount 0: the amount must be greater than 0"},
         {-5, false, 1, 0, 0, "Invalid amount -5: the amount must be greater than 0"},
@@ -305,7 +317,7 @@ TEST(CashBox, ControlRefusesWhenTheCashBoxCannotTakeIt) {
     EXPECT_FALSE(r.outcome.ok);
     EXPECT_EQ(r.outcome.code, 5);
     EXPECT_EQ(r.outcome.text, "Cash box full: no room to move the change into it");
-    EXPECT_EQ(r.change_value, 0);  // as passed
+    EXPECT_EQ(r.change_value, 0);       // as passed
     EXPECT_EQ(m.level_value(), 79900);  // nothing moved
 }
 
@@ -376,9 +388,9 @@ TEST(Inventory, LevelStatusThresholds) {
         int32_t current, max;
         const char* status;
     } cases[] = {
-        {0, 100, "empty"}, {1, 100, "low"},   {9, 100, "low"},   {10, 100, "ok"},  {89, 100, "ok"},
-        {90, 100, "high"}, {99, 100, "high"}, {100, 100, "full"}, {101, 100, "full"}, {1, 5, "ok"},
-        {0, 0, "none"},    {5, 0, "none"},
+        {0, 100, "empty"},  {1, 100, "low"},   {9, 100, "low"},   {10, 100, "ok"},
+        {89, 100, "ok"},    {90, 100, "high"}, {99, 100, "high"}, {100, 100, "full"},
+        {101, 100, "full"}, {1, 5, "ok"},      {0, 0, "none"},    {5, 0, "none"},
     };
     for (const auto& c : cases) {
         Denomination d;
@@ -396,14 +408,14 @@ TEST(Errors, HandleError) {
         bool cleared;
         int16_t last_code_after;  // the machine's last error was code 1 (invalid amount) before
     } cases[] = {
-        {1, "", true, true, 0},           // the refusal it had is cleared
-        {0, "", true, true, 1},           // nothing to handle
-        {3, "", true, true, 1},           // recoverable, but not the last error: that stays
-        {-1, "", true, false, 1},         // not connected: needs Connect
-        {2, "", true, false, 1},          // not enough change: needs AddChange
-        {5, "", true, false, 1},          // cash box full: needs emptying
-        {55, "Quenzo", false, false, 10}, // unknown to the machine
-        {65537, "", false, false, 10},    // beyond 16 bits
+        {1, "", true, true, 0},            // the refusal it had is cleared
+        {0, "", true, true, 1},            // nothing to handle
+        {3, "", true, true, 1},            // recoverable, but not the last error: that stays
+        {-1, "", true, false, 1},          // not connected: needs Connect
+        {2, "", true, false, 1},           // not enough change: needs AddChange
+        {5, "", true, false, 1},           // cash box full: needs emptying
+        {55, "Quenzo", false, false, 10},  // unknown to the machine
+        {65537, "", false, false, 10},     // beyond 16 bits
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
@@ -446,14 +458,20 @@ TEST(Machine, MoneyIsNeitherMadeNorLost) {
                 expected += r.inserted - r.returned;
                 break;
             }
-            case 1: expected -= m.pay(amount % 5000 + 1).paid; break;
-            case 2: expected -= m.pay_specific(amount % 3000 + 5).paid; break;
+            case 1:
+                expected -= m.pay(amount % 5000 + 1).paid;
+                break;
+            case 2:
+                expected -= m.pay_specific(amount % 3000 + 5).paid;
+                break;
             case 3: {
                 auto r = m.change();
                 expected += r.inserted - r.paid;
                 break;
             }
-            case 4: m.cash_box_control(i % 12 == 4 ? 7 : 15, amount); break;
+            case 4:
+                m.cash_box_control(i % 12 == 4 ? 7 : 15, amount);
+                break;
             case 5:
                 if (i % 30 == 5) expected -= m.empty_cash_box(i % 2).value;
                 if (i % 25 == 5) expected += m.add_change().added;

@@ -35,7 +35,8 @@ std::string parse_error(const std::string& text) {
 }
 
 TEST(Scenario, EmptyAndCommentOnlyFiles) {
-    for (const char* text : {"", "\n\n", "# nothing here\n   \n\t# indented comment", "\xEF\xBB\xBF# with a BOM\r\n"}) {
+    for (const char* text :
+         {"", "\n\n", "# nothing here\n   \n\t# indented comment", "\xEF\xBB\xBF# with a BOM\r\n"}) {
         const Scenario s = parse(text);
         EXPECT_TRUE(s.empty()) << text;
         EXPECT_EQ(s.effect_for(kCharge, 1), nullptr);
@@ -141,12 +142,14 @@ TEST(Scenario, BadFilesNameTheLineAndTheProblem) {
         const std::string got = parse_error(c.text);
         EXPECT_NE(got.find(c.message), std::string::npos) << got;
     }
-    EXPECT_NE(parse_error(std::string("Charge false\nPay\0 false", 23)).find("line 2: the line holds a NUL byte"),
-              std::string::npos);
+    EXPECT_NE(
+        parse_error(std::string("Charge false\nPay\0 false", 23)).find("line 2: the line holds a NUL byte"),
+        std::string::npos);
 }
 
 TEST(Scenario, LoadingFiles) {
-    const fs::path dir = fs::temp_directory_path() / ("monvia-scenario-" + std::to_string(monvia::testing_env::process_id()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("monvia-scenario-" + std::to_string(monvia::testing_env::process_id()));
     fs::create_directories(dir);
     const fs::path good = dir / "good.txt";
     std::ofstream(good) << "Charge false code=12 text=\"Drawer jammed\"\n";
@@ -157,7 +160,8 @@ TEST(Scenario, LoadingFiles) {
         fs::path file;
         std::string message;
     } bad[] = {
-        {dir / "missing.txt", "Scenario file \"" + (dir / "missing.txt").string() + "\" cannot be read: No such file"},
+        {dir / "missing.txt",
+         "Scenario file \"" + (dir / "missing.txt").string() + "\" cannot be read: No such file"},
         {dir, "Scenario file \"" + dir.string() + "\" is a directory"},
     };
     for (const auto& b : bad) {
@@ -175,7 +179,8 @@ TEST(Scenario, LoadingFiles) {
         ADD_FAILURE() << "accepted";
     } catch (const ScenarioError& e) {
         EXPECT_EQ(std::string(e.what()),
-                  "Scenario file \"" + broken.string() + "\": line 2: code=x: a code is a whole number from -32768 to 32767");
+                  "Scenario file \"" + broken.string() +
+                      "\": line 2: code=x: a code is a whole number from -32768 to 32767");
     }
     fs::remove_all(dir);
 }

@@ -3,16 +3,16 @@
 // every kind of scripted fault as the caller sees them.
 
 #include <gtest/gtest.h>
+#include <monvia/component/bstr.h>
+#include <monvia/component/cash_device.h>
+#include <monvia/component/com_ptr.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 
-#include <monvia/component/bstr.h>
-#include <monvia/component/com_ptr.h>
 #include "com/registry.h"
-#include <monvia/component/cash_device.h>
 #include "runtime/failure.h"
 #include "status_text.h"
 #include "test_env.h"
@@ -63,8 +63,9 @@ protected:
     // Creates the instance; with a scenario text, the instance reads it.
     ICashDevice& create(const std::optional<std::string>& scenario = std::nullopt) {
         if (scenario) {
-            scenario_file_ = fs::temp_directory_path() /
-                             ("monvia-sim-" + std::to_string(testing_env::process_id()) + "-" + std::to_string(++files_) + ".txt");
+            scenario_file_ =
+                fs::temp_directory_path() / ("monvia-sim-" + std::to_string(testing_env::process_id()) + "-" +
+                                             std::to_string(++files_) + ".txt");
             std::ofstream(scenario_file_) << *scenario;
             testing_env::set_env("MONVIA_CASHDEVICE_SCENARIO", scenario_file_.string());
         }
@@ -220,7 +221,8 @@ TEST_F(SimulatorTest, ASessionLikeThePanels) {
     EXPECT_EQ(last_code(), 7);
 
     int32_t coins = 0, notes = 0, change = 0;
-    ASSERT_EQ(d.CashBoxControl(static_cast<int32_t>(CashBoxMode::Control), &coins, &notes, &change, &ok), S_OK);
+    ASSERT_EQ(d.CashBoxControl(static_cast<int32_t>(CashBoxMode::Control), &coins, &notes, &change, &ok),
+              S_OK);
     EXPECT_EQ(ok, VARIANT_TRUE);
     EXPECT_EQ(coins, 2000);
     EXPECT_EQ(notes, 31000);
@@ -271,7 +273,8 @@ TEST_F(SimulatorTest, ScriptedFalse) {
 }
 
 TEST_F(SimulatorTest, ScriptedInterfaceFailureOnTheSecondCall) {
-    ICashDevice& d = connected("Pay#2 hresult=0x80004005 description=\"Hopper fault\"\nput_ColorB hresult=0x80070057\n");
+    ICashDevice& d =
+        connected("Pay#2 hresult=0x80004005 description=\"Hopper fault\"\nput_ColorB hresult=0x80070057\n");
     int32_t paid = 1234;
     VARIANT_BOOL ok = VARIANT_FALSE;
     ASSERT_EQ(d.Pay(75, &paid, &ok), S_OK);
@@ -345,8 +348,9 @@ TEST_F(SimulatorTest, ABadScenarioFileIsReportedByConnect) {
     ASSERT_EQ(d.Connect(&ok), S_OK);
     EXPECT_EQ(ok, VARIANT_FALSE);
     EXPECT_EQ(last_code(), -4);
-    EXPECT_EQ(last_text(), "Scenario file \"" + scenario_file_.string() + "\": line 2: unknown effect \"explode\"; "
-                           "known: false, unset, code=, text=, hresult=, description=, delay=");
+    EXPECT_EQ(last_text(), "Scenario file \"" + scenario_file_.string() +
+                               "\": line 2: unknown effect \"explode\"; "
+                               "known: false, unset, code=, text=, hresult=, description=, delay=");
     // Without a link nothing else works either.
     int32_t paid = 0;
     ASSERT_EQ(d.Pay(5, &paid, &ok), S_OK);

@@ -46,8 +46,8 @@ inline const std::vector<ExpectedControl>& expected_controls() {
 
 // Where the Tab key goes, starting in txtIP; the option group is one stop.
 inline const std::vector<std::string>& expected_tab_stops() {
-    static const std::vector<std::string> stops = {"txtIP",   "txtPort",   "txtRes",    "optNew",
-                                                   "cmdSend", "chkAuto",   "txtQty",    "txtAmount",
+    static const std::vector<std::string> stops = {"txtIP",     "txtPort", "txtRes", "optNew",
+                                                   "cmdSend",   "chkAuto", "txtQty", "txtAmount",
                                                    "txtTicket", "chkKeep", "cmdStop"};
     return stops;
 }

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QFile>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -34,7 +34,10 @@ QApplication& application() { return *static_cast<QApplication*>(QCoreApplicatio
 class TicketService {
 public:
     explicit TicketService(QStringList options) {
-        options << "--port" << "0" << "--quiet" << "--log" << log_dir_.filePath("service.log");
+        options << "--port"
+                << "0"
+                << "--quiet"
+                << "--log" << log_dir_.filePath("service.log");
         process_.setProgram(TICKET_SERVICE_PATH);
         process_.setArguments(options);
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -42,7 +45,8 @@ public:
         if (!process_.waitForStarted(5000)) return;
         // The listening line names the port it took.
         QByteArray first;
-        while (!first.contains('\n') && process_.waitForReadyRead(5000)) first += process_.readAllStandardOutput();
+        while (!first.contains('\n') && process_.waitForReadyRead(5000))
+            first += process_.readAllStandardOutput();
         const auto match = QRegularExpression("listening on \\S*:(\\d+)").match(QString::fromUtf8(first));
         if (match.hasMatch()) port_ = match.captured(1).toInt();
     }
@@ -63,7 +67,8 @@ public:
         while (!file.atEnd()) {
             std::string line = file.readLine().trimmed().toStdString();
             const auto hash = line.find(" #");
-            if (line.find(what) != std::string::npos && hash != std::string::npos) lines.push_back(line.substr(hash + 1));
+            if (line.find(what) != std::string::npos && hash != std::string::npos)
+                lines.push_back(line.substr(hash + 1));
         }
         return lines;
     }
@@ -144,8 +149,9 @@ TEST_F(Loopback, AutomaticSeriesOfThree) {
     EXPECT_EQ(text("txtTicket"), "43");
     EXPECT_EQ(text("txtQty"), "1");
     // One connection for each request, the service closing each after its reply.
-    EXPECT_EQ(service.log_lines(" request "),
-              (std::vector<std::string>{"#1 request C|41|100", "#2 request C|42|100", "#3 request C|43|100"}));
+    EXPECT_EQ(
+        service.log_lines(" request "),
+        (std::vector<std::string>{"#1 request C|41|100", "#2 request C|42|100", "#3 request C|43|100"}));
     // The earlier two were created as well: asking for them finds them.
     control("chkAuto").set_value(0);
     control("optChk").set_value(-1);
@@ -170,7 +176,8 @@ TEST_F(Loopback, KeptConnection) {
     send_and_wait("<-- ");
     EXPECT_EQ(text("txtRes"), "--> S|1\r\n<-- OK|1|CREATED");
     EXPECT_EQ(test_->WS().state(), net::kConnected);
-    EXPECT_EQ(service.log_lines(" request "), (std::vector<std::string>{"#1 request C|1|100", "#1 request S|1"}));
+    EXPECT_EQ(service.log_lines(" request "),
+              (std::vector<std::string>{"#1 request C|1|100", "#1 request S|1"}));
     EXPECT_EQ(service.log_lines(" accepted ").size(), 1u);
 }
 
@@ -216,7 +223,8 @@ TEST_F(Loopback, AFloodArrivesWholeInBoundedPiecesOrOnlyItsFirstPieceWithoutKeep
         const std::string sep = "\r\n<-- ";
         for (size_t at = transcript.find(sep); at != std::string::npos;) {
             const size_t next = transcript.find(sep, at + sep.size());
-            out.push_back(transcript.substr(at + sep.size(), next == std::string::npos ? next : next - at - sep.size()));
+            out.push_back(transcript.substr(at + sep.size(),
+                                            next == std::string::npos ? next : next - at - sep.size()));
             at = next;
         }
         return out;
@@ -279,7 +287,7 @@ TEST_F(Loopback, ClosingTheWindowWhileConnectingEndsTheProgram) {
     EXPECT_FALSE(expired);
     EXPECT_TRUE(tk_.program_ended());
     EXPECT_EQ(test_->WS().state(), net::kConnecting);  // the attempt was cut short, not answered
-    test_.reset();                                      // Form_Terminate closes the socket
+    test_.reset();                                     // Form_Terminate closes the socket
 }
 
 }  // namespace

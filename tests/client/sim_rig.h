@@ -41,7 +41,9 @@ public:
         return inner_->get_data();
     }
     void on_connect(std::function<void()> h) override { inner_->on_connect(std::move(h)); }
-    void on_error(std::function<void(int32_t, const std::string&)> h) override { inner_->on_error(std::move(h)); }
+    void on_error(std::function<void(int32_t, const std::string&)> h) override {
+        inner_->on_error(std::move(h));
+    }
     void on_data_arrival(std::function<void(int32_t)> h) override { inner_->on_data_arrival(std::move(h)); }
     void on_send_complete(std::function<void()> h) override { inner_->on_send_complete(std::move(h)); }
 
@@ -103,7 +105,8 @@ public:
     std::vector<std::string> client_calls() const {
         std::vector<std::string> out;
         for (const auto& line : trace)
-            if (line.starts_with("connect ") || line == "close" || line.starts_with("send ")) out.push_back(line);
+            if (line.starts_with("connect ") || line == "close" || line.starts_with("send "))
+                out.push_back(line);
         return out;
     }
     // Forgets the trace so far.

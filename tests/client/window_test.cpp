@@ -41,7 +41,8 @@ TEST(ClientLayout, TabIndexesGiveTheTabStops) {
     // the stop of its selected button.
     std::vector<const ui::ControlSpec*> focusable;
     for (const auto& c : Test_layout().controls)
-        if (c.kind != ui::ControlKind::Label && c.kind != ui::ControlKind::Frame && c.kind != ui::ControlKind::Timer)
+        if (c.kind != ui::ControlKind::Label && c.kind != ui::ControlKind::Frame &&
+            c.kind != ui::ControlKind::Timer)
             focusable.push_back(&c);
     std::sort(focusable.begin(), focusable.end(),
               [](const auto* a, const auto* b) { return a->tab_index < b->tab_index; });

@@ -3,10 +3,12 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <monvia/component/bstr.h>
+#include <monvia/component/com_ptr.h>
+#include <monvia/component/types.h>
 #include <stdlib.h>
-#include <unistd.h>
-
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -16,11 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include <monvia/component/bstr.h>
-#include <monvia/component/com_ptr.h>
 #include "com/registry.h"
 #include "com/safe_path.h"
-#include <monvia/component/types.h>
 #include "runtime/failure.h"
 #include "test_support.h"
 #include "test_widget.h"
@@ -49,15 +48,15 @@ TEST(Guid, ParsesAndFormats) {
         {"{FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF}", true, "{FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF}"},
         {"", false, nullptr},
         {"{}", false, nullptr},
-        {"{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91", false, nullptr},   // brace not closed
-        {"3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}", false, nullptr},   // brace not opened
+        {"{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91", false, nullptr},  // brace not closed
+        {"3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}", false, nullptr},  // brace not opened
         {"{{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}}", false, nullptr},
-        {"{3F6A1D208B4C-4E57-9A12-6C0D5B7E2A91A}", false, nullptr},  // dash missing
-        {"{3F6A1D2-08B4C-4E57-9A12-6C0D5B7E2A91}", false, nullptr},  // dash misplaced
-        {"{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A9}", false, nullptr},   // one digit short
-        {"{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A911}", false, nullptr}, // one digit over
-        {"{3G6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}", false, nullptr},  // not hexadecimal
-        {" {3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}", false, nullptr}, // leading blank
+        {"{3F6A1D208B4C-4E57-9A12-6C0D5B7E2A91A}", false, nullptr},   // dash missing
+        {"{3F6A1D2-08B4C-4E57-9A12-6C0D5B7E2A91}", false, nullptr},   // dash misplaced
+        {"{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A9}", false, nullptr},    // one digit short
+        {"{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A911}", false, nullptr},  // one digit over
+        {"{3G6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}", false, nullptr},   // not hexadecimal
+        {" {3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}", false, nullptr},  // leading blank
         {"{+F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}", false, nullptr},
         {"3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91.class", false, nullptr},
     };
@@ -114,7 +113,8 @@ TEST(Status, HexAndDescriptions) {
         EXPECT_EQ(describe(c.h), c.text);
     }
     // Every code the registry reports has a text of its own.
-    for (HRESULT h : {CO_E_BADPATH, CO_E_ERRORINDLL, RPC_E_SERVERFAULT, E_POINTER, E_UNEXPECTED, RPC_E_TIMEOUT})
+    for (HRESULT h :
+         {CO_E_BADPATH, CO_E_ERRORINDLL, RPC_E_SERVERFAULT, E_POINTER, E_UNEXPECTED, RPC_E_TIMEOUT})
         EXPECT_FALSE(describe(h).empty()) << hex(h);
 }
 
@@ -156,13 +156,17 @@ TEST(LayerString, InvalidUtf8IsReplaced) {
         std::u16string out;
     } cases[] = {
         {"\xFF", r},
-        {"a\x80" "b", u"a" + r + u"b"},                  // stray continuation byte
-        {"\xC0\xAF", r + r},                             // overlong form
-        {"\xE0\x80\xAF", r + r + r},                     // overlong three-byte form
-        {"\xED\xA0\x80", r + r + r},                     // encoded surrogate
-        {"\xF4\x90\x80\x80", r + r + r + r},             // above U+10FFFF
-        {"\xE2\x82", r},                                 // cut short at the end
-        {"\xE2\x82" "A", r + u"A"},                      // cut short by an ASCII byte
+        {"a\x80"
+         "b",
+         u"a" + r + u"b"},                    // stray continuation byte
+        {"\xC0\xAF", r + r},                  // overlong form
+        {"\xE0\x80\xAF", r + r + r},          // overlong three-byte form
+        {"\xED\xA0\x80", r + r + r},          // encoded surrogate
+        {"\xF4\x90\x80\x80", r + r + r + r},  // above U+10FFFF
+        {"\xE2\x82", r},                      // cut short at the end
+        {"\xE2\x82"
+         "A",
+         r + u"A"},  // cut short by an ASCII byte
         {"\xF0\x9F\x98", r},
         {"\xF5\x80", r + r},
         {"ok\xC3", u"ok" + r},
@@ -306,7 +310,8 @@ Failure creation_failure(ClassRegistry& registry, const Guid& clsid, const Guid&
 }
 
 void expect_mentions(const std::string& text, const std::vector<std::string>& parts) {
-    for (const auto& p : parts) EXPECT_NE(text.find(p), std::string::npos) << "\"" << text << "\" lacks \"" << p << "\"";
+    for (const auto& p : parts)
+        EXPECT_NE(text.find(p), std::string::npos) << "\"" << text << "\" lacks \"" << p << "\"";
 }
 
 TEST(Registry, CreatesFromALibraryRegisteredByAbsolutePath) {
@@ -333,7 +338,8 @@ TEST(Registry, InProcessFactoriesComeFirstAndCanBeRemoved) {
     obj.refs = 0;
     ClassRegistry registry;
     registry.register_library(CLSID_TestWidget, kServer);
-    registry.register_factory(CLSID_TestWidget, [&](const Guid& iid, void** out) { return obj.QueryInterface(iid, out); });
+    registry.register_factory(CLSID_TestWidget,
+                              [&](const Guid& iid, void** out) { return obj.QueryInterface(iid, out); });
     {
         auto p = registry.create<IUnknown>(CLSID_TestWidget, IID_IUnknown);
         EXPECT_EQ(p.get(), &obj);
@@ -362,23 +368,60 @@ TEST(Registry, RefusedCasesSayWhy) {
         HRESULT number;
         std::vector<std::string> mentions;
     } cases[] = {
-        {"unregistered", std::nullopt, CLSID_Nobody, IID_ITestWidget, REGDB_E_CLASSNOTREG,
+        {"unregistered",
+         std::nullopt,
+         CLSID_Nobody,
+         IID_ITestWidget,
+         REGDB_E_CLASSNOTREG,
          {"Class not registered", CLSID_Nobody.str()}},
-        {"class not provided", kServer, CLSID_Nobody, IID_ITestWidget, CLASS_E_CLASSNOTAVAILABLE,
+        {"class not provided",
+         kServer,
+         CLSID_Nobody,
+         IID_ITestWidget,
+         CLASS_E_CLASSNOTAVAILABLE,
          {"ClassFactory cannot supply requested class", kServer.string(), CLSID_Nobody.str()}},
-        {"interface not supported", kServer, CLSID_TestWidget, IID_IDispatch, E_NOINTERFACE,
+        {"interface not supported",
+         kServer,
+         CLSID_TestWidget,
+         IID_IDispatch,
+         E_NOINTERFACE,
          {"No such interface supported", IID_IDispatch.str()}},
-        {"missing library", missing, CLSID_TestWidget, IID_ITestWidget, E_MOD_NOT_FOUND,
+        {"missing library",
+         missing,
+         CLSID_TestWidget,
+         IID_ITestWidget,
+         E_MOD_NOT_FOUND,
          {"The specified module could not be found", missing.string()}},
-        {"relative path", fs::path("lib/libwidget.so"), CLSID_TestWidget, IID_ITestWidget, CO_E_BADPATH,
+        {"relative path",
+         fs::path("lib/libwidget.so"),
+         CLSID_TestWidget,
+         IID_ITestWidget,
+         CO_E_BADPATH,
          {"lib/libwidget.so", "absolute"}},
-        {"bare name", fs::path("libwidget.so"), CLSID_TestWidget, IID_ITestWidget, CO_E_BADPATH,
+        {"bare name",
+         fs::path("libwidget.so"),
+         CLSID_TestWidget,
+         IID_ITestWidget,
+         CO_E_BADPATH,
          {"libwidget.so", "absolute"}},
-        {"no export", kNoExport, CLSID_TestWidget, IID_ITestWidget, CO_E_ERRORINDLL,
+        {"no export",
+         kNoExport,
+         CLSID_TestWidget,
+         IID_ITestWidget,
+         CO_E_ERRORINDLL,
          {kNoExport.string(), "MonviaCreateInstance"}},
-        {"not a library", not_a_library, CLSID_TestWidget, IID_ITestWidget, CO_E_ERRORINDLL,
+        {"not a library",
+         not_a_library,
+         CLSID_TestWidget,
+         IID_ITestWidget,
+         CO_E_ERRORINDLL,
          {not_a_library.string(), "could not be loaded"}},
-        {"a directory", dir.path(), CLSID_TestWidget, IID_ITestWidget, CO_E_ERRORINDLL, {dir.path().string()}},
+        {"a directory",
+         dir.path(),
+         CLSID_TestWidget,
+         IID_ITestWidget,
+         CO_E_ERRORINDLL,
+         {dir.path().string()}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -407,7 +450,8 @@ TEST(Registry, NeverLoadsARelativeNameFromTheWorkingDirectory) {
         EXPECT_EQ(creation_failure(direct, CLSID_TestWidget).number(), CO_E_BADPATH);
 
         TempDir entries;
-        std::ofstream(entries.path() / (CLSID_TestWidget.str() + ".class")) << "library=" << name.string() << "\n";
+        std::ofstream(entries.path() / (CLSID_TestWidget.str() + ".class"))
+            << "library=" << name.string() << "\n";
         ClassRegistry from_entry(entries.path());
         const Failure f = creation_failure(from_entry, CLSID_TestWidget);
         EXPECT_EQ(f.number(), CO_E_BADPATH);
@@ -442,12 +486,14 @@ TEST(Registry, EntryFileForms) {
     } cases[] = {
         {"written by hand, lower case, no braces", "a1c4e2b7-3d58-4f0a-9b61-2e7d8c5f1a34.class",
          "# test widget\r\n\r\n  library = " + server + "  \r\n", S_OK},
-        {"unknown keys are skipped", CLSID_TestWidget.str() + ".class", "threading=apartment\nlibrary=" + server, S_OK},
+        {"unknown keys are skipped", CLSID_TestWidget.str() + ".class",
+         "threading=apartment\nlibrary=" + server, S_OK},
         {"no library line", CLSID_TestWidget.str() + ".class", "threading=apartment\n", REGDB_E_CLASSNOTREG},
         {"empty library", CLSID_TestWidget.str() + ".class", "library=\n", REGDB_E_CLASSNOTREG},
         {"empty file", CLSID_TestWidget.str() + ".class", "", REGDB_E_CLASSNOTREG},
         {"relative library", CLSID_TestWidget.str() + ".class", "library=libwidget.so\n", CO_E_BADPATH},
-        {"another class's entry", CLSID_Nobody.str() + ".class", "library=" + server + "\n", REGDB_E_CLASSNOTREG},
+        {"another class's entry", CLSID_Nobody.str() + ".class", "library=" + server + "\n",
+         REGDB_E_CLASSNOTREG},
         {"not an entry name", "widget.class", "library=" + server + "\n", REGDB_E_CLASSNOTREG},
         {"wrong extension", CLSID_TestWidget.str() + ".txt", "library=" + server + "\n", REGDB_E_CLASSNOTREG},
     };
@@ -590,7 +636,8 @@ TEST(Registry, FirstEntryFoundWins) {
         ScopedEnv a("MONVIA_CLASS_REGISTRY", nullptr);
         ScopedEnv b("XDG_CONFIG_HOME", (root.path() / "home").c_str());
         ScopedEnv d("XDG_CONFIG_DIRS", (root.path() / "etc").c_str());
-        ScopedEnv e("XDG_DATA_DIRS", ((root.path() / "empty").string() + ":" + (root.path() / "share").string()).c_str());
+        ScopedEnv e("XDG_DATA_DIRS",
+                    ((root.path() / "empty").string() + ":" + (root.path() / "share").string()).c_str());
         const std::pair<Entry, fs::path> places[] = {{c.user, root.path() / "home"},
                                                      {c.admin, root.path() / "etc"},
                                                      {c.packaged, root.path() / "share"}};
@@ -608,13 +655,12 @@ TEST(Registry, FirstEntryFoundWins) {
             EXPECT_EQ(f.number(), c.number) << f.description();
             if (c.number == REGDB_E_CLASSNOTREG)
                 // Every place searched, in order, and how to register.
-                expect_mentions(f.description(),
-                                {"Class not registered", CLSID_TestWidget.str() + ".class",
-                                 (root.path() / "home/monvia/classes").string() + ", " +
-                                     (root.path() / "etc/monvia/classes").string() + ", " +
-                                     (root.path() / "empty/monvia/classes").string() + ", " +
-                                     (root.path() / "share/monvia/classes").string(),
-                                 "monvia-register /"});
+                expect_mentions(f.description(), {"Class not registered", CLSID_TestWidget.str() + ".class",
+                                                  (root.path() / "home/monvia/classes").string() + ", " +
+                                                      (root.path() / "etc/monvia/classes").string() + ", " +
+                                                      (root.path() / "empty/monvia/classes").string() + ", " +
+                                                      (root.path() / "share/monvia/classes").string(),
+                                                  "monvia-register /"});
         }
     }
 }
@@ -632,7 +678,8 @@ TEST(Registry, CreatesFromManyThreads) {
             for (int i = 0; i < 200; ++i) {
                 if (t == 0 && i % 10 == 0) registry.register_library(CLSID_Nobody, kServer);
                 try {
-                    auto w = registry.create<ITestWidget>(t % 2 ? CLSID_TestWidget : CLSID_Nobody, IID_ITestWidget);
+                    auto w = registry.create<ITestWidget>(t % 2 ? CLSID_TestWidget : CLSID_Nobody,
+                                                          IID_ITestWidget);
                     if (w) ++made;
                 } catch (const Failure&) {
                     ++refused;
@@ -680,35 +727,64 @@ TEST(RegistrySafety, PathsOthersCanChangeAreRefused) {
     const struct {
         const char* name;
         std::function<fs::path(Layout&)> arrange;  // gives the path the failure must end with
-        std::vector<std::string> mentions;          // empty: the class is created
+        std::vector<std::string> mentions;         // empty: the class is created
     } cases[] = {
         {"all in order", [](Layout&) { return fs::path(); }, {}},
         {"entry directory writable by all",
-         [](Layout& l) { chmod_or_fail(l.entries, 0777); return l.entries; },
+         [](Layout& l) {
+             chmod_or_fail(l.entries, 0777);
+             return l.entries;
+         },
          {"the registration entry directory can be changed by users other than its owner (mode 0777)"}},
         {"entry directory writable by its group",
-         [](Layout& l) { chmod_or_fail(l.entries, 0775); return l.entries; },
+         [](Layout& l) {
+             chmod_or_fail(l.entries, 0775);
+             return l.entries;
+         },
          {"the registration entry directory can be changed", "(mode 0775)"}},
         {"entry directory sticky and writable by all",
-         [](Layout& l) { chmod_or_fail(l.entries, 01777); return l.entries; },
+         [](Layout& l) {
+             chmod_or_fail(l.entries, 01777);
+             return l.entries;
+         },
          {"the registration entry directory can be changed", "(mode 1777)"}},
         {"a directory above the entries writable by all",
-         [](Layout& l) { chmod_or_fail(l.root.path(), 0777); return l.root.path(); },
+         [](Layout& l) {
+             chmod_or_fail(l.root.path(), 0777);
+             return l.root.path();
+         },
          {"a directory on the path of the registration entry directory can be changed", "(mode 0777)"}},
         {"entry file writable by all",
-         [](Layout& l) { chmod_or_fail(l.entry, 0666); return l.entry; },
+         [](Layout& l) {
+             chmod_or_fail(l.entry, 0666);
+             return l.entry;
+         },
          {"the registration entry can be changed by users other than its owner (mode 0666)"}},
         {"entry file writable by its group",
-         [](Layout& l) { chmod_or_fail(l.entry, 0664); return l.entry; }, {"(mode 0664)"}},
+         [](Layout& l) {
+             chmod_or_fail(l.entry, 0664);
+             return l.entry;
+         },
+         {"(mode 0664)"}},
         {"library writable by all",
-         [](Layout& l) { chmod_or_fail(l.library, 0777); return l.library; },
+         [](Layout& l) {
+             chmod_or_fail(l.library, 0777);
+             return l.library;
+         },
          {"the server library can be changed by users other than its owner (mode 0777)"}},
         {"library's directory writable by all",
-         [](Layout& l) { chmod_or_fail(l.lib_dir, 0777); return l.lib_dir; },
+         [](Layout& l) {
+             chmod_or_fail(l.lib_dir, 0777);
+             return l.lib_dir;
+         },
          {"a directory on the path of the server library can be changed", "(mode 0777)"}},
         // Like /tmp: nobody else can replace the user's own file in it.
         {"library's directory sticky and writable by all",
-         [](Layout& l) { chmod_or_fail(l.lib_dir, 01777); return fs::path(); }, {}},
+         [](Layout& l) {
+             chmod_or_fail(l.lib_dir, 01777);
+             return fs::path();
+         },
+         {}},
         // A link is only as safe as the directory it lies in...
         {"link to the library in a directory writable by all",
          [](Layout& l) {
@@ -763,7 +839,8 @@ TEST(RegistrySafety, PathsOwnedByOthersAreRefused) {
         std::function<fs::path(Layout&)> target;
         const char* cause;
     } cases[] = {
-        {"entry directory", [](Layout& l) { return l.entries; }, "the registration entry directory belongs to user 65534"},
+        {"entry directory", [](Layout& l) { return l.entries; },
+         "the registration entry directory belongs to user 65534"},
         {"entry file", [](Layout& l) { return l.entry; }, "the registration entry belongs to user 65534"},
         {"library", [](Layout& l) { return l.library; }, "the server library belongs to user 65534"},
         {"library's directory", [](Layout& l) { return l.lib_dir; },
@@ -811,9 +888,9 @@ TEST(Registry, FailuresNameTheCauseFirstAndThePathLast) {
     const fs::path long_library = dir.path() / (long_name + ".so");
     const fs::path long_component = dir.path() / (std::string(300, 'b') + ".so");
     const fs::path entry = dir.path() / (CLSID_TestWidget.str() + ".class");
-    const std::string shown_long =
-        "\"" + long_library.string().substr(0, 80) + "\xE2\x80\xA6" + std::string(77, 'a') + ".so\" (" +
-        std::to_string(long_library.string().size()) + " bytes)";
+    const std::string shown_long = "\"" + long_library.string().substr(0, 80) + "\xE2\x80\xA6" +
+                                   std::string(77, 'a') + ".so\" (" +
+                                   std::to_string(long_library.string().size()) + " bytes)";
 
     const struct {
         const char* name;
@@ -823,45 +900,56 @@ TEST(Registry, FailuresNameTheCauseFirstAndThePathLast) {
     } cases[] = {
         {"a 60 KB library path",
          [&](ClassRegistry& r) { r.register_library(CLSID_TestWidget, long_library); }, CO_E_BADPATH,
-         "The path to the class's server is not valid: the server library cannot be found: the name is too long: " +
+         "The path to the class's server is not valid: the server library cannot be found: the name is too "
+         "long: " +
              shown_long},
         {"a file name over the limit",
          [&](ClassRegistry& r) { r.register_library(CLSID_TestWidget, long_component); }, CO_E_BADPATH,
-         "The path to the class's server is not valid: the server library cannot be found: the name is too long: " +
+         "The path to the class's server is not valid: the server library cannot be found: the name is too "
+         "long: " +
              shown_path(long_component)},
         {"a missing library",
-         [&](ClassRegistry& r) { r.register_library(CLSID_TestWidget, dir.path() / "gone.so"); }, E_MOD_NOT_FOUND,
+         [&](ClassRegistry& r) { r.register_library(CLSID_TestWidget, dir.path() / "gone.so"); },
+         E_MOD_NOT_FOUND,
          "The specified module could not be found: the server library does not exist: \"" +
              (dir.path() / "gone.so").string() + "\""},
         {"a library under a file",
          [&](ClassRegistry& r) { r.register_library(CLSID_TestWidget, kServer / "x.so"); }, E_MOD_NOT_FOUND,
-         "The specified module could not be found: the server library cannot be found: a part of its path is not a "
-         "directory: \"" + (kServer / "x.so").string() + "\""},
+         "The specified module could not be found: the server library cannot be found: a part of its path is "
+         "not a "
+         "directory: \"" +
+             (kServer / "x.so").string() + "\""},
         {"a library that is a directory",
          [&](ClassRegistry& r) { r.register_library(CLSID_TestWidget, dir.path()); }, CO_E_ERRORINDLL,
-         "Error in the DLL: the server library is not a regular file but a directory: \"" + dir.path().string() + "\""},
-        {"an entry that is a FIFO",
-         [&](ClassRegistry&) { ASSERT_EQ(mkfifo(entry.c_str(), 0644), 0); }, REGDB_E_CLASSNOTREG,
+         "Error in the DLL: the server library is not a regular file but a directory: \"" +
+             dir.path().string() + "\""},
+        {"an entry that is a FIFO", [&](ClassRegistry&) { ASSERT_EQ(mkfifo(entry.c_str(), 0644), 0); },
+         REGDB_E_CLASSNOTREG,
          "Class not registered: the registration entry for " + CLSID_TestWidget.str() +
              " is not a regular file but a FIFO: \"" + entry.string() + "\""},
-        {"an entry that is a directory", [&](ClassRegistry&) { fs::create_directory(entry); }, REGDB_E_CLASSNOTREG,
+        {"an entry that is a directory", [&](ClassRegistry&) { fs::create_directory(entry); },
+         REGDB_E_CLASSNOTREG,
          "Class not registered: the registration entry for " + CLSID_TestWidget.str() +
              " is not a regular file but a directory: \"" + entry.string() + "\""},
         {"a hand-named entry that is a FIFO",
-         [&](ClassRegistry&) { ASSERT_EQ(mkfifo((dir.path() / "a1c4e2b7-3d58-4f0a-9b61-2e7d8c5f1a34.class").c_str(), 0644), 0); },
+         [&](ClassRegistry&) {
+             ASSERT_EQ(mkfifo((dir.path() / "a1c4e2b7-3d58-4f0a-9b61-2e7d8c5f1a34.class").c_str(), 0644), 0);
+         },
          REGDB_E_CLASSNOTREG,
          "Class not registered: the registration entry for " + CLSID_TestWidget.str() +
-             " is not a regular file but a FIFO: \"" + (dir.path() / "a1c4e2b7-3d58-4f0a-9b61-2e7d8c5f1a34.class").string() + "\""},
+             " is not a regular file but a FIFO: \"" +
+             (dir.path() / "a1c4e2b7-3d58-4f0a-9b61-2e7d8c5f1a34.class").string() + "\""},
         {"an entry that is a dangling link",
          [&](ClassRegistry&) { fs::create_symlink(dir.path() / "nowhere", entry); }, REGDB_E_CLASSNOTREG,
          "Class not registered: the registration entry for " + CLSID_TestWidget.str() +
              " cannot be read: it does not exist: \"" + entry.string() + "\""},
         {"an entry too large",
-         [&](ClassRegistry&) { fs::resize_file((std::ofstream(entry), entry), 64 * 1024 + 1); }, REGDB_E_CLASSNOTREG,
+         [&](ClassRegistry&) { fs::resize_file((std::ofstream(entry), entry), 64 * 1024 + 1); },
+         REGDB_E_CLASSNOTREG,
          "Class not registered: the registration entry for " + CLSID_TestWidget.str() +
              " is too large to be an entry (over 64 KiB): \"" + entry.string() + "\""},
-        {"an entry without a library line", [&](ClassRegistry&) { std::ofstream(entry) << "threading=both\n"; },
-         REGDB_E_CLASSNOTREG,
+        {"an entry without a library line",
+         [&](ClassRegistry&) { std::ofstream(entry) << "threading=both\n"; }, REGDB_E_CLASSNOTREG,
          "Class not registered: the registration entry for " + CLSID_TestWidget.str() +
              " has no \"library=<absolute path>\" line: \"" + entry.string() + "\""},
     };
@@ -894,8 +982,9 @@ TEST(Registry, AnEntryDirectoryTooLongToUseSaysSo) {
     ClassRegistry registry(dir);
     const Failure f = creation_failure(registry, CLSID_TestWidget);
     EXPECT_EQ(f.number(), REGDB_E_CLASSNOTREG);
-    expect_mentions(f.description(), {"the registration entry cannot be reached: the name is too long: \"/ddd",
-                                      "\xE2\x80\xA6", "ddd/" + CLSID_TestWidget.str() + ".class\" ("});
+    expect_mentions(f.description(),
+                    {"the registration entry cannot be reached: the name is too long: \"/ddd", "\xE2\x80\xA6",
+                     "ddd/" + CLSID_TestWidget.str() + ".class\" ("});
     EXPECT_LT(f.description().size(), 300u);
 }
 

@@ -65,7 +65,8 @@ TEST_F(RegisterTest, RegistersListsAndUnregisters) {
     Outcome r = run({kServer.string()});
     ASSERT_EQ(r.code, reg::kDone) << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, "registered " + CLSID_TestWidget.str() + " -> " + kServer.string() + " in " + dir_.string() + "\n");
+    EXPECT_EQ(r.out, "registered " + CLSID_TestWidget.str() + " -> " + kServer.string() + " in " +
+                         dir_.string() + "\n");
     EXPECT_EQ(names_in(dir_), std::vector<std::string>{kWidgetEntry});
     EXPECT_EQ(read(dir_ / kWidgetEntry), "library=" + kServer.string() + "\n");
     // What was written is what the registry creates from.
@@ -76,19 +77,22 @@ TEST_F(RegisterTest, RegistersListsAndUnregisters) {
     r = run({"--class", CLSID_Nobody.str(), kUnlisted.string()});
     ASSERT_EQ(r.code, reg::kDone) << r.err;
     // An entry whose library has gone is listed as such.
-    ClassRegistry::write_entry(dir_, guid("{11111111-2222-3333-4444-555555555555}"), root_.path() / "gone.so");
+    ClassRegistry::write_entry(dir_, guid("{11111111-2222-3333-4444-555555555555}"),
+                               root_.path() / "gone.so");
     r = run({"--list"});
     ASSERT_EQ(r.code, reg::kDone) << r.err;
     EXPECT_EQ(r.out, "override (MONVIA_CLASS_REGISTRY): " + dir_.string() + "\n" +
                          "  {11111111-2222-3333-4444-555555555555}  " + (root_.path() / "gone.so").string() +
                          "  (library missing)\n"
-                         "  " + CLSID_TestWidget.str() + "  " + kServer.string() + "  (library present)\n" +
-                         "  " + CLSID_Nobody.str() + "  " + kUnlisted.string() + "  (library present)\n");
+                         "  " +
+                         CLSID_TestWidget.str() + "  " + kServer.string() + "  (library present)\n" + "  " +
+                         CLSID_Nobody.str() + "  " + kUnlisted.string() + "  (library present)\n");
 
     // By class, and by library: every entry naming it goes.
     r = run({"--unregister", CLSID_TestWidget.str()});
     EXPECT_EQ(r.code, reg::kDone) << r.err;
-    EXPECT_EQ(r.out, "unregistered " + CLSID_TestWidget.str() + " (" + (dir_ / kWidgetEntry).string() + ")\n");
+    EXPECT_EQ(r.out,
+              "unregistered " + CLSID_TestWidget.str() + " (" + (dir_ / kWidgetEntry).string() + ")\n");
     r = run({"--unregister", kUnlisted.string()});
     EXPECT_EQ(r.code, reg::kDone) << r.err;
     r = run({"--unregister", (root_.path() / "gone.so").string()});
@@ -111,27 +115,51 @@ TEST_F(RegisterTest, EveryRefusalIsOneLineAndWritesNothing) {
         {"dot-relative path", {"./lib/x.so"}, reg::kUsage, "is not an absolute path"},
         {"directory", {root_.path().string()}, reg::kLibraryRefused, "is a directory, not a library"},
         {"not a library", {text_file.string()}, reg::kLibraryRefused, "is not a loadable library: "},
-        {"missing file", {(root_.path() / "none.so").string()}, reg::kLibraryRefused, "none.so\": no such file"},
-        {"library without the creation export", {kNoExport.string()}, reg::kLibraryRefused,
+        {"missing file",
+         {(root_.path() / "none.so").string()},
+         reg::kLibraryRefused,
+         "none.so\": no such file"},
+        {"library without the creation export",
+         {kNoExport.string()},
+         reg::kLibraryRefused,
          "does not export MonviaCreateInstance, so it is not a component server"},
-        {"library that does not list its classes", {kUnlisted.string()}, reg::kLibraryRefused,
+        {"library that does not list its classes",
+         {kUnlisted.string()},
+         reg::kLibraryRefused,
          "does not say which classes it serves"},
-        {"class the library does not serve", {"--class", CLSID_Nobody.str(), server}, reg::kLibraryRefused,
+        {"class the library does not serve",
+         {"--class", CLSID_Nobody.str(), server},
+         reg::kLibraryRefused,
          "does not serve the class " + CLSID_Nobody.str()},
-        {"not a class identifier", {"--class", "{nope}", server}, reg::kUsage,
+        {"not a class identifier",
+         {"--class", "{nope}", server},
+         reg::kUsage,
          "\"{nope}\" is not a class identifier"},
-        {"identifier one digit short", {"--class=3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A9", server}, reg::kUsage,
+        {"identifier one digit short",
+         {"--class=3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A9", server},
+         reg::kUsage,
          "is not a class identifier"},
         {"--class without a value", {server, "--class"}, reg::kUsage, "--class needs a class identifier"},
         {"unknown option", {"--force", server}, reg::kUsage, "unknown option --force"},
         {"nothing named", {}, reg::kUsage, "name a library"},
         {"two libraries", {server, server}, reg::kUsage, "name exactly one"},
-        {"both scopes", {"--user", "--system", server}, reg::kUsage, "--user and --system exclude each other"},
+        {"both scopes",
+         {"--user", "--system", server},
+         reg::kUsage,
+         "--user and --system exclude each other"},
         {"list with more", {"--list", server}, reg::kUsage, "--list takes nothing else"},
-        {"unregister what is not there", {"--unregister", CLSID_Nobody.str()}, reg::kRegistryFailed,
+        {"unregister what is not there",
+         {"--unregister", CLSID_Nobody.str()},
+         reg::kRegistryFailed,
          "no entry for " + CLSID_Nobody.str() + " in " + dir_.string()},
-        {"unregister a non-identifier", {"--unregister", "widget"}, reg::kUsage, "\"widget\" is not a class identifier"},
-        {"unregister a relative library", {"--unregister", "lib/x.so"}, reg::kUsage, "is not an absolute path"},
+        {"unregister a non-identifier",
+         {"--unregister", "widget"},
+         reg::kUsage,
+         "\"widget\" is not a class identifier"},
+        {"unregister a relative library",
+         {"--unregister", "lib/x.so"},
+         reg::kUsage,
+         "is not an absolute path"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -191,9 +219,9 @@ TEST(Register, UserAndSystemScopesAndWhatComesFirst) {
     r = run({"--list"});
     ASSERT_EQ(r.code, reg::kDone) << r.err;
     const std::string widget = "  " + CLSID_TestWidget.str() + "  ";
-    EXPECT_EQ(r.out, "user: " + user_dir.string() + "\n" + widget + kServer.string() + "  (library present)\n" +
-                         "administrator: " + admin_dir.string() + "\n" + widget + kServer.string() +
-                         "  (library present; not used, an earlier entry wins)\n" +
+    EXPECT_EQ(r.out, "user: " + user_dir.string() + "\n" + widget + kServer.string() +
+                         "  (library present)\n" + "administrator: " + admin_dir.string() + "\n" + widget +
+                         kServer.string() + "  (library present; not used, an earlier entry wins)\n" +
                          "packaged defaults: " + packaged_dir.string() + "\n" + widget +
                          (root.path() / "packaged.so").string() +
                          "  (library missing; not used, an earlier entry wins)\n");

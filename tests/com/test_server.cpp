@@ -1,13 +1,14 @@
 // An in-process server of the test widget, loaded by the registry tests
 // through its registered absolute path.
 
+#include <monvia/component/bstr.h>
+#include <monvia/component/server.h>
+
 #include <atomic>
 #include <limits>
 #include <memory>
 #include <string>
 
-#include <monvia/component/bstr.h>
-#include <monvia/component/server.h>
 #include "test_widget.h"
 
 using namespace monvia::com;

@@ -79,7 +79,8 @@ void step() {
 }
 
 void start() {
-    driver().presses = QString::fromLocal8Bit(std::getenv("MONVIA_DRIVER_PRESS")).split(',', Qt::SkipEmptyParts);
+    driver().presses =
+        QString::fromLocal8Bit(std::getenv("MONVIA_DRIVER_PRESS")).split(',', Qt::SkipEmptyParts);
     // Runs while the application object is still being made, before it has
     // an event dispatcher: the timer starts from the event loop.
     QObject* app = QCoreApplication::instance();

@@ -1,19 +1,19 @@
 // The Qt socket against real loopback connections.
 
+#include "net/qt_socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -22,7 +22,6 @@
 #include <utility>
 #include <vector>
 
-#include "net/qt_socket.h"
 #include "qt_test_support.h"
 #include "runtime/failure.h"
 
@@ -59,7 +58,9 @@ struct Server {
         });
     }
     int32_t port() const { return server.serverPort(); }
-    QTcpSocket* peer() { return wait_until([this] { return !peers.empty(); }) ? peers.back() : nullptr; }
+    QTcpSocket* peer() {
+        return wait_until([this] { return !peers.empty(); }) ? peers.back() : nullptr;
+    }
     void send(const std::string& bytes) {
         peer()->write(bytes.data(), static_cast<qint64>(bytes.size()));
         peer()->flush();
@@ -137,7 +138,8 @@ TEST(QtSocket, EveryAttemptEndsInExactlyOneConnectOrErrorEvent) {
     };
     const std::vector<Case> cases = {
         {"listening server", kLoopback, server.port(), "Connect", kConnected},
-        {"nothing listening", kLoopback, closed_port, "Error 10061 Connection is forcefully rejected", kError},
+        {"nothing listening", kLoopback, closed_port, "Error 10061 Connection is forcefully rejected",
+         kError},
         {"empty host", "", server.port(), "Error 11001 Authoritative answer: Host not found", kError},
         {"host name that cannot exist", "no such host", server.port(),
          "Error 11001 Authoritative answer: Host not found", kError},
@@ -152,7 +154,8 @@ TEST(QtSocket, EveryAttemptEndsInExactlyOneConnectOrErrorEvent) {
         client.ws.connect(c.host, c.port);
         // The outcome comes from the event loop, never from inside connect().
         EXPECT_TRUE(client.events.empty());
-        EXPECT_TRUE(client.ws.state() == kConnecting || client.ws.state() == kResolvingHost) << client.ws.state();
+        EXPECT_TRUE(client.ws.state() == kConnecting || client.ws.state() == kResolvingHost)
+            << client.ws.state();
         ASSERT_TRUE(client.outcome());
         pump(50);
         EXPECT_EQ(client.events, std::vector<std::string>{c.event});
@@ -208,7 +211,8 @@ TEST(QtSocket, SendDataWhenNotConnectedFails) {
             FAIL() << "send_data went through";
         } catch (const Failure& f) {
             EXPECT_EQ(f.number(), kErrBadState);
-            EXPECT_EQ(f.description(), "Wrong protocol or connection state for the requested transaction or request");
+            EXPECT_EQ(f.description(),
+                      "Wrong protocol or connection state for the requested transaction or request");
         }
     }
 }
@@ -286,7 +290,8 @@ TEST(QtSocket, ResetRaisesError10054AndState9) {
     server.reset();
     ASSERT_TRUE(wait_until([&] { return client.events.size() >= 2; }));
     pump(50);
-    EXPECT_EQ(client.events, (std::vector<std::string>{"DataArrival", "Error 10054 Connection reset by remote side"}));
+    EXPECT_EQ(client.events,
+              (std::vector<std::string>{"DataArrival", "Error 10054 Connection reset by remote side"}));
     EXPECT_EQ(client.ws.state(), kError);
 }
 
@@ -443,7 +448,8 @@ TEST(QtSocket, TenMegabytesSentAtOnceArriveInOrderInBoundedPiecesWithTheLoopRunn
     EXPECT_GE(pieces.size(), bytes.size() / (64 * 1024));
     EXPECT_LE(*std::max_element(pieces.begin(), pieces.end()), size_t{64 * 1024});
     for (size_t i = 1; i < passes_at.size(); ++i)
-        ASSERT_GT(passes_at[i], passes_at[i - 1]) << "pieces " << i - 1 << " and " << i << " came in one pass";
+        ASSERT_GT(passes_at[i], passes_at[i - 1])
+            << "pieces " << i - 1 << " and " << i << " came in one pass";
 }
 
 TEST(QtSocket, ClosingInTheHandlerOfTheFirstPieceDropsTheRestOfALargeReply) {

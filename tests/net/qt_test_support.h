@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,7 +21,8 @@ inline constexpr const char* kLoopback = "127.0.0.1";
 inline bool wait_until(const std::function<bool()>& pred, int limit_ms = 5000) {
     QElapsedTimer clock;
     clock.start();
-    while (!pred() && clock.elapsed() < limit_ms) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    while (!pred() && clock.elapsed() < limit_ms)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
     return pred();
 }
 

@@ -1,5 +1,7 @@
 // The scripted network's guarantees, which the client's behaviour tests rely on.
 
+#include "net/sim_network.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -7,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "net/sim_network.h"
 #include "runtime/failure.h"
 #include "ui/sim_toolkit.h"
 
@@ -34,7 +35,8 @@ struct Rig {
 
     Rig() {
         ws->on_connect([this] { note("Connect"); });
-        ws->on_error([this](int32_t n, const std::string& d) { note("Error " + std::to_string(n) + " " + d); });
+        ws->on_error(
+            [this](int32_t n, const std::string& d) { note("Error " + std::to_string(n) + " " + d); });
         ws->on_data_arrival([this](int32_t n) {
             note("DataArrival " + std::to_string(n));
             if (read_on_arrival) read += ws->get_data();
@@ -72,7 +74,8 @@ struct OutcomeCase {
 
 TEST(SimNetwork, EveryAttemptEndsInExactlyOneConnectOrErrorEvent) {
     const std::vector<OutcomeCase> cases = {
-        {"accepting service", [](SimNetwork& n) { n.listen(kHost, kPort); }, kHost, kPort, "1 Connect", kConnected},
+        {"accepting service", [](SimNetwork& n) { n.listen(kHost, kPort); }, kHost, kPort, "1 Connect",
+         kConnected},
         {"slow handshake", [](SimNetwork& n) { n.listen(kHost, kPort).accept_after(250); }, kHost, kPort,
          "250 Connect", kConnected},
         {"refusing service", [](SimNetwork& n) { n.listen(kHost, kPort).refuse(); }, kHost, kPort,
@@ -91,10 +94,11 @@ TEST(SimNetwork, EveryAttemptEndsInExactlyOneConnectOrErrorEvent) {
          "1 Error 10049 Address not available from the local machine", kError},
         {"negative port", [](SimNetwork& n) { n.listen(kHost, kPort); }, kHost, -16501,
          "1 Error 10049 Address not available from the local machine", kError},
-        {"handshake never completes", [](SimNetwork& n) { n.listen(kHost, kPort).never_accept(); }, kHost, kPort,
+        {"handshake never completes", [](SimNetwork& n) { n.listen(kHost, kPort).never_accept(); }, kHost,
+         kPort, "20000 Error 10060 Connection timed out", kError},
+        {"handshake slower than the time-out",
+         [](SimNetwork& n) { n.listen(kHost, kPort).accept_after(25'000); }, kHost, kPort,
          "20000 Error 10060 Connection timed out", kError},
-        {"handshake slower than the time-out", [](SimNetwork& n) { n.listen(kHost, kPort).accept_after(25'000); },
-         kHost, kPort, "20000 Error 10060 Connection timed out", kError},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -146,14 +150,24 @@ TEST(SimNetwork, SendDataWhenNotConnectedFailsAndSendsNothing) {
     const std::vector<Case> cases = {
         {"never connected", [](Rig&) {}, kClosed},
         {"connecting", [](Rig& r) { r.ws->connect(kHost, kPort); }, kConnecting},
-        {"after an error", [](Rig& r) { r.ws->connect(kHost, 1); r.run(); }, kError},
+        {"after an error",
+         [](Rig& r) {
+             r.ws->connect(kHost, 1);
+             r.run();
+         },
+         kError},
         {"after the peer closed",
          [](Rig& r) {
              r.network.service(kHost, kPort)->on_accept([](SimPeer& p) { p.close(); });
              r.connect_and_run();
          },
          kClosing},
-        {"after close", [](Rig& r) { r.connect_and_run(); r.ws->close(); }, kClosed},
+        {"after close",
+         [](Rig& r) {
+             r.connect_and_run();
+             r.ws->close();
+         },
+         kClosed},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -166,7 +180,8 @@ TEST(SimNetwork, SendDataWhenNotConnectedFailsAndSendsNothing) {
             FAIL() << "send_data went through";
         } catch (const Failure& f) {
             EXPECT_EQ(f.number(), kErrBadState);
-            EXPECT_EQ(f.description(), "Wrong protocol or connection state for the requested transaction or request");
+            EXPECT_EQ(f.description(),
+                      "Wrong protocol or connection state for the requested transaction or request");
         }
         rig.run();
         EXPECT_EQ(rig.network.received(kHost, kPort), "");
@@ -296,7 +311,11 @@ TEST(SimNetwork, CloseIsHarmlessInEveryStateAndStopsAllEventsOfTheConnection) {
              r.events.clear();
              r.ws->send_data("x");
          }},
-        {"after an error", [](Rig& r) { r.connect_and_run(kHost, 3); r.events.clear(); }},
+        {"after an error",
+         [](Rig& r) {
+             r.connect_and_run(kHost, 3);
+             r.events.clear();
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -339,9 +358,10 @@ TEST(SimNetwork, TraceListsCallsAndEventsInOrder) {
     rig.run();
     rig.ws->send_data("S|7");
     rig.run();
-    EXPECT_EQ(trace, (std::vector<std::string>{"close", "connect 127.0.0.1 16501", "event Connect", "send S|7",
-                                               "peer received S|7", "event SendComplete", "peer send OK|7",
-                                               "event DataArrival 4", "get OK|7", "peer close"}));
+    EXPECT_EQ(trace,
+              (std::vector<std::string>{"close", "connect 127.0.0.1 16501", "event Connect", "send S|7",
+                                        "peer received S|7", "event SendComplete", "peer send OK|7",
+                                        "event DataArrival 4", "get OK|7", "peer close"}));
 }
 
 TEST(SimNetwork, SocketAndNetworkMayGoInEitherOrder) {

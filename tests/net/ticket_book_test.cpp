@@ -1,12 +1,13 @@
 // The ticket service's answers, its byte escaping and its command line.
 
+#include "ticket_book.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "options.h"
-#include "ticket_book.h"
 
 namespace monvia::ticket_service {
 namespace {
@@ -59,12 +60,8 @@ TEST(TicketBook, LeadingZerosNameTheSameTicket) {
 
 TEST(Escape, ShowsEveryByteReadablyAndUnescapeRestoresIt) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"C|1|100", "C|1|100"},
-        {std::string("a\0b", 3), "a\\x00b"},
-        {"\r\n\t", "\\r\\n\\t"},
-        {"back\\slash", "back\\\\slash"},
-        {"\x7F\x80\xFF", "\\x7F\\x80\\xFF"},
-        {"", ""},
+        {"C|1|100", "C|1|100"},           {std::string("a\0b", 3), "a\\x00b"}, {"\r\n\t", "\\r\\n\\t"},
+        {"back\\slash", "back\\\\slash"}, {"\x7F\x80\xFF", "\\x7F\\x80\\xFF"}, {"", ""},
     };
     for (const auto& [bytes, shown] : cases) {
         EXPECT_EQ(escape(bytes), shown);
@@ -93,10 +90,29 @@ TEST(Options, DefaultsListenOnTheClientsDefaultAddress) {
 }
 
 TEST(Options, EveryOptionIsTaken) {
-    const auto parsed = parse_options({"--host", "::1", "--port", "0", "--split", "250", "--delay", "100", "--keep",
-                                       "--reply", "A\\0B", "--crlf", "--unsolicited", "HI\\r\\n",
-                                       "--unsolicited-every", "500", "--flood", "20", "--gap", "5", "--log",
-                                       "/tmp/x.log", "--quiet"});
+    const auto parsed = parse_options({"--host",
+                                       "::1",
+                                       "--port",
+                                       "0",
+                                       "--split",
+                                       "250",
+                                       "--delay",
+                                       "100",
+                                       "--keep",
+                                       "--reply",
+                                       "A\\0B",
+                                       "--crlf",
+                                       "--unsolicited",
+                                       "HI\\r\\n",
+                                       "--unsolicited-every",
+                                       "500",
+                                       "--flood",
+                                       "20",
+                                       "--gap",
+                                       "5",
+                                       "--log",
+                                       "/tmp/x.log",
+                                       "--quiet"});
     ASSERT_TRUE(parsed.options) << parsed.error;
     const Options& o = *parsed.options;
     EXPECT_EQ(o.host, "::1");

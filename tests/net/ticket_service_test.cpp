@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,7 +31,9 @@ class Service {
 public:
     explicit Service(QStringList args) {
         proc_.setProgram(QStringLiteral(TICKET_SERVICE_PATH));
-        args << "--port" << "0" << "--quiet";
+        args << "--port"
+             << "0"
+             << "--quiet";
         proc_.setArguments(args);
         proc_.start();
         if (!proc_.waitForStarted(5000)) {
@@ -103,12 +104,9 @@ TEST(TicketService, AnswersEachRequestAndClosesAfterTheReply) {
         std::string reply;
     };
     const std::vector<Case> session = {
-        {"S|1", "ERR|1|UNKNOWN"},
-        {"C|1|100", "OK|1|CREATED|100"},
-        {"S|1", "OK|1|CREATED"},
-        {"C|1|100", "ERR|1|EXISTS"},
-        {"C|0|100", "OK|0|CREATED|100"},
-        {std::string("\0\xFF", 2), "ERR|BAD REQUEST"},
+        {"S|1", "ERR|1|UNKNOWN"},        {"C|1|100", "OK|1|CREATED|100"},
+        {"S|1", "OK|1|CREATED"},         {"C|1|100", "ERR|1|EXISTS"},
+        {"C|0|100", "OK|0|CREATED|100"}, {std::string("\0\xFF", 2), "ERR|BAD REQUEST"},
     };
     for (const auto& c : session) {
         SCOPED_TRACE(c.request);
@@ -298,7 +296,8 @@ TEST(TicketService, AClientThatDoesNotReadIsHeldBackNotQueued) {
             break;
         }
     }
-    ASSERT_TRUE(held_back) << "the service read " << sent << " bytes of requests without their replies being read";
+    ASSERT_TRUE(held_back) << "the service read " << sent
+                           << " bytes of requests without their replies being read";
     // Now the client reads (finishing a request cut by the last send): every
     // request gets its answer.
     const size_t requests = (sent + request.size() - 1) / request.size();

@@ -12,7 +12,8 @@ TEST(CashBoxControl, ModesTextsAndArguments) {
         const char* ok_lead;
         const char* nok_lead;
     } cases[] = {
-        {"cmdCBControl", "CashBoxControl(0,0,0,0)", "CB Control OK, CoinsCBValue ", "CB Control NOK, CoinsCBValue "},
+        {"cmdCBControl", "CashBoxControl(0,0,0,0)", "CB Control OK, CoinsCBValue ",
+         "CB Control NOK, CoinsCBValue "},
         {"cmdBlidCashBox", "CashBoxControl(7,0,0,0)", "BlindCashBox OK, CoinsCBValue ",
          "BlindCashBox NOK, CoinsCBValue "},
     };
@@ -23,17 +24,18 @@ TEST(CashBoxControl, ModesTextsAndArguments) {
             p.type_amount(amount);
             p.fake->script("CashBoxControl", Step::ok().out({120, 500, 0}));
             p.click(c.button);
-            EXPECT_EQ(p.trace, (T{"create", c.call,
-                                  std::string("box: ") + c.ok_lead + "120, NotesCBValue 500, ChangeValue 0"}));
+            EXPECT_EQ(p.trace,
+                      (T{"create", c.call,
+                         std::string("box: ") + c.ok_lead + "120, NotesCBValue 500, ChangeValue 0"}));
         }
         PanelHarness p;
         p.fake->script("CashBoxControl", Step::nok().out({-1}));
         p.fake->error_code = -3;
         p.fake->error_text = "Cash box missing";
         p.click(c.button);
-        EXPECT_EQ(p.trace,
-                  (T{"create", c.call, "LastErrorCode", "LastErrorText",
-                     std::string("box: ") + c.nok_lead + "-1, NotesCBValue 0, ChangeValue 0, -3-Cash box missing"}));
+        EXPECT_EQ(p.trace, (T{"create", c.call, "LastErrorCode", "LastErrorText",
+                              std::string("box: ") + c.nok_lead +
+                                  "-1, NotesCBValue 0, ChangeValue 0, -3-Cash box missing"}));
     }
 }
 
@@ -41,15 +43,17 @@ TEST(ZByAmount, PassesTheAmountInChangeValue) {
     const struct {
         const char* amount;
         const char* call;
-    } cases[] = {{"250", "CashBoxControl(15,0,0,250)"}, {"0", "CashBoxControl(15,0,0,0)"},
+    } cases[] = {{"250", "CashBoxControl(15,0,0,250)"},
+                 {"0", "CashBoxControl(15,0,0,0)"},
                  {"-40", "CashBoxControl(15,0,0,-40)"}};
     for (const auto& c : cases) {
         PanelHarness p;
         p.type_amount(c.amount);
         p.click("cmdZbyAmount");
-        EXPECT_EQ(p.trace, (T{"create", c.call,
-                              std::string("box: Z by Amount OK, CoinsCBValue 0, NotesCBValue 0, ChangeValue ") +
-                                  c.amount}));
+        EXPECT_EQ(
+            p.trace,
+            (T{"create", c.call,
+               std::string("box: Z by Amount OK, CoinsCBValue 0, NotesCBValue 0, ChangeValue ") + c.amount}));
     }
 }
 
@@ -60,8 +64,9 @@ TEST(ZByAmount, ReportsTheValuesAfterTheCall) {
     p.fake->error_code = 9;
     p.fake->error_text = "Over limit";
     p.click("cmdZbyAmount");
-    EXPECT_EQ(p.trace, (T{"create", "CashBoxControl(15,0,0,250)", "LastErrorCode", "LastErrorText",
-                          "box: Z by Amount NOK, CoinsCBValue 10, NotesCBValue 20, ChangeValue 30, 9-Over limit"}));
+    EXPECT_EQ(p.trace,
+              (T{"create", "CashBoxControl(15,0,0,250)", "LastErrorCode", "LastErrorText",
+                 "box: Z by Amount NOK, CoinsCBValue 10, NotesCBValue 20, ChangeValue 30, 9-Over limit"}));
 }
 
 TEST(EmptyCB, CoinsFirstThenNotesWithTheSameValue) {
@@ -70,15 +75,17 @@ TEST(EmptyCB, CoinsFirstThenNotesWithTheSameValue) {
         Step notes;
         T trace;
     } cases[] = {
-        {Step::ok().out({340}), Step::ok().out({9000}),
+        {Step::ok().out({340}),
+         Step::ok().out({9000}),
          {"create", "EmptyCashBox(0,0)", "box: COINS EmptyCashBox OK, Value = 340", "EmptyCashBox(1,340)",
           "box: NOTES EmptyCashBox OK, Value = 9000"}},
         // A False coins call does not stop the notes call; a notes call that
         // writes nothing shows what the coins call left.
-        {Step::nok().out({15}), Step::nok(),
+        {Step::nok().out({15}),
+         Step::nok(),
          {"create", "EmptyCashBox(0,0)", "LastErrorCode", "LastErrorText",
-          "box: COINS EmptyCashBox NOK, Value = 15, 2-Empty", "EmptyCashBox(1,15)", "LastErrorCode", "LastErrorText",
-          "box: NOTES EmptyCashBox NOK, Value = 15, 2-Empty"}},
+          "box: COINS EmptyCashBox NOK, Value = 15, 2-Empty", "EmptyCashBox(1,15)", "LastErrorCode",
+          "LastErrorText", "box: NOTES EmptyCashBox NOK, Value = 15, 2-Empty"}},
     };
     for (const auto& c : cases) {
         PanelHarness p;

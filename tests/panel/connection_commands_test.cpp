@@ -39,7 +39,8 @@ TEST(Connect, FailureShowsCodeAndText) {
         p.fake->error_code = c.code;
         p.fake->error_text = c.text;
         p.click("cmdConnect");
-        EXPECT_EQ(p.trace, (T{"create", "Host='localhost'", "Connect", "LastErrorCode", "LastErrorText", c.box}));
+        EXPECT_EQ(p.trace,
+                  (T{"create", "Host='localhost'", "Connect", "LastErrorCode", "LastErrorText", c.box}));
     }
 }
 
@@ -57,8 +58,8 @@ TEST(Connect, TwiceWritesHostAndConnectsTwiceOnOneInstance) {
     PanelHarness p;
     p.click("cmdConnect");
     p.click("cmdConnect");
-    EXPECT_EQ(p.trace, (T{"create", "Host='localhost'", "Connect", "box: Connect OK", "Host='localhost'", "Connect",
-                          "box: Connect OK"}));
+    EXPECT_EQ(p.trace, (T{"create", "Host='localhost'", "Connect", "box: Connect OK", "Host='localhost'",
+                          "Connect", "box: Connect OK"}));
 }
 
 TEST(Configuration, ShowsOnlyTheFixedTexts) {
@@ -103,9 +104,9 @@ TEST(ErrorTest, ShowsNothingWhateverHandleErrorReturns) {
 
 TEST(Panel, OneInstanceForTheWholeRun) {
     PanelHarness p;
-    for (const char* b : {"cmdConnect", "cmdDisconnect", "cmdConfig", "cmdColor", "cmdErrorTest", "cmdChange",
-                          "cmdAddChange", "cmdCBControl", "cmdBlidCashBox", "cmdEmptyCB", "cmdGetLevels",
-                          "cmdGetAmounts", "cmdConnect"})
+    for (const char* b :
+         {"cmdConnect", "cmdDisconnect", "cmdConfig", "cmdColor", "cmdErrorTest", "cmdChange", "cmdAddChange",
+          "cmdCBControl", "cmdBlidCashBox", "cmdEmptyCB", "cmdGetLevels", "cmdGetAmounts", "cmdConnect"})
         p.click(b);
     EXPECT_EQ(std::count(p.trace.begin(), p.trace.end(), "create"), 1);
     EXPECT_FALSE(p.tk.program_ended());

@@ -1,6 +1,7 @@
 #include "fake_cash_device.h"
 
 #include <monvia/component/error_info.h>
+
 #include "runtime/convert.h"
 
 namespace monvia::panel::testing_support {
@@ -97,15 +98,24 @@ com::HRESULT STDMETHODCALLTYPE FakeCashDevice::put_ColorA(uint32_t colour) {
     return finish(begin("ColorA", "ColorA=" + num(colour)), nullptr);
 }
 
-com::HRESULT STDMETHODCALLTYPE FakeCashDevice::put_ColorB(int32_t value) { return finish(begin("ColorB", "ColorB=" + num(value)), nullptr); }
+com::HRESULT STDMETHODCALLTYPE FakeCashDevice::put_ColorB(int32_t value) {
+    return finish(begin("ColorB", "ColorB=" + num(value)), nullptr);
+}
 
-com::HRESULT STDMETHODCALLTYPE FakeCashDevice::put_Host(BSTR host) { return finish(begin("Host", "Host=" + quoted(host)), nullptr); }
+com::HRESULT STDMETHODCALLTYPE FakeCashDevice::put_Host(BSTR host) {
+    return finish(begin("Host", "Host=" + quoted(host)), nullptr);
+}
 
-com::HRESULT STDMETHODCALLTYPE FakeCashDevice::Connect(VARIANT_BOOL* result) { return finish(begin("Connect", "Connect"), result); }
+com::HRESULT STDMETHODCALLTYPE FakeCashDevice::Connect(VARIANT_BOOL* result) {
+    return finish(begin("Connect", "Connect"), result);
+}
 
-com::HRESULT STDMETHODCALLTYPE FakeCashDevice::Disconnect() { return finish(begin("Disconnect", "Disconnect"), nullptr); }
+com::HRESULT STDMETHODCALLTYPE FakeCashDevice::Disconnect() {
+    return finish(begin("Disconnect", "Disconnect"), nullptr);
+}
 
-com::HRESULT STDMETHODCALLTYPE FakeCashDevice::Change(int32_t* inserted, int32_t* paid, VARIANT_BOOL* result) {
+com::HRESULT STDMETHODCALLTYPE FakeCashDevice::Change(int32_t* inserted, int32_t* paid,
+                                                      VARIANT_BOOL* result) {
     Step s = begin("Change", "Change(" + num(*inserted) + "," + num(*paid) + ")");
     if (com::failed(s.fail)) return s.fail;
     set_int(s, 0, inserted);
@@ -127,7 +137,8 @@ com::HRESULT STDMETHODCALLTYPE FakeCashDevice::Pay(int32_t amount, int32_t* paid
     return finish(s, result);
 }
 
-com::HRESULT STDMETHODCALLTYPE FakeCashDevice::Charge(int32_t amount, int32_t* inserted, int32_t* returned, VARIANT_BOOL* result) {
+com::HRESULT STDMETHODCALLTYPE FakeCashDevice::Charge(int32_t amount, int32_t* inserted, int32_t* returned,
+                                                      VARIANT_BOOL* result) {
     Step s = begin("Charge", "Charge(" + num(amount) + "," + num(*inserted) + "," + num(*returned) + ")");
     if (com::failed(s.fail)) return s.fail;
     set_int(s, 0, inserted);
@@ -135,10 +146,10 @@ com::HRESULT STDMETHODCALLTYPE FakeCashDevice::Charge(int32_t amount, int32_t* i
     return finish(s, result);
 }
 
-com::HRESULT STDMETHODCALLTYPE FakeCashDevice::CashBoxControl(int32_t mode, int32_t* coins, int32_t* notes, int32_t* change,
-                                            VARIANT_BOOL* result) {
-    Step s = begin("CashBoxControl",
-                   "CashBoxControl(" + num(mode) + "," + num(*coins) + "," + num(*notes) + "," + num(*change) + ")");
+com::HRESULT STDMETHODCALLTYPE FakeCashDevice::CashBoxControl(int32_t mode, int32_t* coins, int32_t* notes,
+                                                              int32_t* change, VARIANT_BOOL* result) {
+    Step s = begin("CashBoxControl", "CashBoxControl(" + num(mode) + "," + num(*coins) + "," + num(*notes) +
+                                         "," + num(*change) + ")");
     if (com::failed(s.fail)) return s.fail;
     set_int(s, 0, coins);
     set_int(s, 1, notes);
@@ -150,8 +161,10 @@ com::HRESULT STDMETHODCALLTYPE FakeCashDevice::Configuration(VARIANT_BOOL* resul
     return finish(begin("Configuration", "Configuration"), result);
 }
 
-com::HRESULT STDMETHODCALLTYPE FakeCashDevice::GetAmounts(BSTR* denoms, BSTR* quantities, int32_t* value, VARIANT_BOOL* result) {
-    Step s = begin("GetAmounts", "GetAmounts(" + quoted(*denoms) + "," + quoted(*quantities) + "," + num(*value) + ")");
+com::HRESULT STDMETHODCALLTYPE FakeCashDevice::GetAmounts(BSTR* denoms, BSTR* quantities, int32_t* value,
+                                                          VARIANT_BOOL* result) {
+    Step s = begin("GetAmounts",
+                   "GetAmounts(" + quoted(*denoms) + "," + quoted(*quantities) + "," + num(*value) + ")");
     if (com::failed(s.fail)) return s.fail;
     set_string(s, 0, denoms);
     set_string(s, 1, quantities);
@@ -159,30 +172,35 @@ com::HRESULT STDMETHODCALLTYPE FakeCashDevice::GetAmounts(BSTR* denoms, BSTR* qu
     return finish(s, result);
 }
 
-com::HRESULT STDMETHODCALLTYPE FakeCashDevice::EmptyCashBox(int32_t which, int32_t* value, VARIANT_BOOL* result) {
+com::HRESULT STDMETHODCALLTYPE FakeCashDevice::EmptyCashBox(int32_t which, int32_t* value,
+                                                            VARIANT_BOOL* result) {
     Step s = begin("EmptyCashBox", "EmptyCashBox(" + num(which) + "," + num(*value) + ")");
     if (com::failed(s.fail)) return s.fail;
     set_int(s, 0, value);
     return finish(s, result);
 }
 
-com::HRESULT STDMETHODCALLTYPE FakeCashDevice::GetLevels(int32_t kind, BSTR* denoms, BSTR* levels, VARIANT_BOOL* result) {
-    Step s = begin("GetLevels", "GetLevels(" + num(kind) + "," + quoted(*denoms) + "," + quoted(*levels) + ")");
+com::HRESULT STDMETHODCALLTYPE FakeCashDevice::GetLevels(int32_t kind, BSTR* denoms, BSTR* levels,
+                                                         VARIANT_BOOL* result) {
+    Step s =
+        begin("GetLevels", "GetLevels(" + num(kind) + "," + quoted(*denoms) + "," + quoted(*levels) + ")");
     if (com::failed(s.fail)) return s.fail;
     set_string(s, 0, denoms);
     set_string(s, 1, levels);
     return finish(s, result);
 }
 
-com::HRESULT STDMETHODCALLTYPE FakeCashDevice::HandleError(int32_t code, BSTR text, VARIANT_BOOL* flag, VARIANT_BOOL* result) {
-    Step s = begin("HandleError", "HandleError(" + num(code) + "," + quoted(text) + "," +
-                                      (*flag ? "True" : "False") + ")");
+com::HRESULT STDMETHODCALLTYPE FakeCashDevice::HandleError(int32_t code, BSTR text, VARIANT_BOOL* flag,
+                                                           VARIANT_BOOL* result) {
+    Step s = begin("HandleError",
+                   "HandleError(" + num(code) + "," + quoted(text) + "," + (*flag ? "True" : "False") + ")");
     if (com::failed(s.fail)) return s.fail;
     if (s.flag) *flag = *s.flag ? VARIANT_TRUE : VARIANT_FALSE;
     return finish(s, result);
 }
 
-com::HRESULT STDMETHODCALLTYPE FakeCashDevice::PaySpecific(int32_t amount, int32_t* paid, VARIANT_BOOL* result) {
+com::HRESULT STDMETHODCALLTYPE FakeCashDevice::PaySpecific(int32_t amount, int32_t* paid,
+                                                           VARIANT_BOOL* result) {
     Step s = begin("PaySpecific", "PaySpecific(" + num(amount) + "," + num(*paid) + ")");
     if (com::failed(s.fail)) return s.fail;
     set_int(s, 0, paid);

@@ -4,6 +4,9 @@
 // included); results, outputs and interface-level failures are scripted per
 // member, call by call.
 
+#include <monvia/component/bstr.h>
+#include <monvia/component/types.h>
+
 #include <atomic>
 #include <deque>
 #include <map>
@@ -11,8 +14,6 @@
 #include <string>
 #include <vector>
 
-#include <monvia/component/bstr.h>
-#include <monvia/component/types.h>
 #include "cash_device.h"
 
 namespace monvia::panel::testing_support {
@@ -24,12 +25,12 @@ using Trace = std::vector<std::string>;
 
 // What one call of a member does.
 struct Step {
-    bool result = true;                   // the Boolean result
-    std::vector<int32_t> ints;            // integer outputs in parameter order; missing: left unset
-    std::vector<std::string> strings;     // string outputs in parameter order; missing: left unset
-    std::optional<bool> flag;             // HandleError's flag; unset: left as passed
-    com::HRESULT fail = S_OK;        // a failing status: the call fails at the interface level
-    std::string fail_description;         // what IErrorSource then says (empty: nothing)
+    bool result = true;                // the Boolean result
+    std::vector<int32_t> ints;         // integer outputs in parameter order; missing: left unset
+    std::vector<std::string> strings;  // string outputs in parameter order; missing: left unset
+    std::optional<bool> flag;          // HandleError's flag; unset: left as passed
+    com::HRESULT fail = S_OK;          // a failing status: the call fails at the interface level
+    std::string fail_description;      // what IErrorSource then says (empty: nothing)
 
     static Step ok() { return {}; }
     static Step nok() {
@@ -89,13 +90,16 @@ public:
 
     // IDispatch (not used by the panel)
     com::HRESULT STDMETHODCALLTYPE GetTypeInfoCount(com::UINT*) override { return E_NOTIMPL; }
-    com::HRESULT STDMETHODCALLTYPE GetTypeInfo(com::UINT, com::LCID, com::ITypeInfo**) override { return E_NOTIMPL; }
+    com::HRESULT STDMETHODCALLTYPE GetTypeInfo(com::UINT, com::LCID, com::ITypeInfo**) override {
+        return E_NOTIMPL;
+    }
     com::HRESULT STDMETHODCALLTYPE GetIDsOfNames(const com::Guid&, com::LPOLESTR*, com::UINT, com::LCID,
                                                  com::DISPID*) override {
         return E_NOTIMPL;
     }
-    com::HRESULT STDMETHODCALLTYPE Invoke(com::DISPID, const com::Guid&, com::LCID, com::WORD, com::DISPPARAMS*,
-                                          com::VARIANT*, com::EXCEPINFO*, com::UINT*) override {
+    com::HRESULT STDMETHODCALLTYPE Invoke(com::DISPID, const com::Guid&, com::LCID, com::WORD,
+                                          com::DISPPARAMS*, com::VARIANT*, com::EXCEPINFO*,
+                                          com::UINT*) override {
         return E_NOTIMPL;
     }
 
@@ -125,14 +129,18 @@ public:
     com::HRESULT STDMETHODCALLTYPE Change(int32_t* inserted, int32_t* paid, VARIANT_BOOL* result) override;
     com::HRESULT STDMETHODCALLTYPE AddChange(int32_t* added, VARIANT_BOOL* result) override;
     com::HRESULT STDMETHODCALLTYPE Pay(int32_t amount, int32_t* paid, VARIANT_BOOL* result) override;
-    com::HRESULT STDMETHODCALLTYPE Charge(int32_t amount, int32_t* inserted, int32_t* returned, VARIANT_BOOL* result) override;
-    com::HRESULT STDMETHODCALLTYPE CashBoxControl(int32_t mode, int32_t* coins, int32_t* notes, int32_t* change,
-                                VARIANT_BOOL* result) override;
+    com::HRESULT STDMETHODCALLTYPE Charge(int32_t amount, int32_t* inserted, int32_t* returned,
+                                          VARIANT_BOOL* result) override;
+    com::HRESULT STDMETHODCALLTYPE CashBoxControl(int32_t mode, int32_t* coins, int32_t* notes,
+                                                  int32_t* change, VARIANT_BOOL* result) override;
     com::HRESULT STDMETHODCALLTYPE Configuration(VARIANT_BOOL* result) override;
-    com::HRESULT STDMETHODCALLTYPE GetAmounts(BSTR* denoms, BSTR* quantities, int32_t* value, VARIANT_BOOL* result) override;
+    com::HRESULT STDMETHODCALLTYPE GetAmounts(BSTR* denoms, BSTR* quantities, int32_t* value,
+                                              VARIANT_BOOL* result) override;
     com::HRESULT STDMETHODCALLTYPE EmptyCashBox(int32_t which, int32_t* value, VARIANT_BOOL* result) override;
-    com::HRESULT STDMETHODCALLTYPE GetLevels(int32_t kind, BSTR* denoms, BSTR* levels, VARIANT_BOOL* result) override;
-    com::HRESULT STDMETHODCALLTYPE HandleError(int32_t code, BSTR text, VARIANT_BOOL* flag, VARIANT_BOOL* result) override;
+    com::HRESULT STDMETHODCALLTYPE GetLevels(int32_t kind, BSTR* denoms, BSTR* levels,
+                                             VARIANT_BOOL* result) override;
+    com::HRESULT STDMETHODCALLTYPE HandleError(int32_t code, BSTR text, VARIANT_BOOL* flag,
+                                               VARIANT_BOOL* result) override;
     com::HRESULT STDMETHODCALLTYPE get_Connected(VARIANT_BOOL*) override { return unused("get_Connected"); }
     com::HRESULT STDMETHODCALLTYPE PaySpecific(int32_t amount, int32_t* paid, VARIANT_BOOL* result) override;
 

@@ -28,11 +28,19 @@ void script_longest_path(PanelHarness& p, const std::string& button) {
         const char* member;
         int times;
     } noks[] = {
-        {"cmdConnect", "Connect", 1},         {"cmdConfig", "Configuration", 1}, {"cmdCharge", "Charge", 1},
-        {"cmdPay", "Pay", 1},                 {"cmdPaySpecific", "PaySpecific", 1}, {"cmdChange", "Change", 1},
-        {"cmdAddChange", "AddChange", 1},     {"cmdCBControl", "CashBoxControl", 1},
-        {"cmdBlidCashBox", "CashBoxControl", 1}, {"cmdZbyAmount", "CashBoxControl", 1},
-        {"cmdEmptyCB", "EmptyCashBox", 2},    {"cmdGetLevels", "GetLevels", 6}, {"cmdGetAmounts", "GetAmounts", 1},
+        {"cmdConnect", "Connect", 1},
+        {"cmdConfig", "Configuration", 1},
+        {"cmdCharge", "Charge", 1},
+        {"cmdPay", "Pay", 1},
+        {"cmdPaySpecific", "PaySpecific", 1},
+        {"cmdChange", "Change", 1},
+        {"cmdAddChange", "AddChange", 1},
+        {"cmdCBControl", "CashBoxControl", 1},
+        {"cmdBlidCashBox", "CashBoxControl", 1},
+        {"cmdZbyAmount", "CashBoxControl", 1},
+        {"cmdEmptyCB", "EmptyCashBox", 2},
+        {"cmdGetLevels", "GetLevels", 6},
+        {"cmdGetAmounts", "GetAmounts", 1},
         {"cmdErrorTest", "HandleError", 1},
     };
     for (const auto& n : noks)
@@ -55,7 +63,8 @@ T prefix_through_call(const T& trace, size_t k) {
 }
 
 size_t count_calls(const T& trace) {
-    return static_cast<size_t>(std::count_if(trace.begin(), trace.end(), [](const std::string& e) { return !is_box(e); }));
+    return static_cast<size_t>(
+        std::count_if(trace.begin(), trace.end(), [](const std::string& e) { return !is_box(e); }));
 }
 
 T run_with_fault(const std::string& button, size_t position) {
@@ -79,9 +88,9 @@ T baseline(const std::string& button) {
 }
 
 TEST(FaultInjection, CommandsThatDoNotHandleFailuresEndTheProgramAtTheFailingCall) {
-    for (const char* button : {"cmdConnect", "cmdDisconnect", "cmdConfig", "cmdColor", "cmdErrorTest", "cmdCharge",
-                               "cmdPaySpecific", "cmdChange", "cmdAddChange", "cmdCBControl", "cmdBlidCashBox",
-                               "cmdEmptyCB", "cmdGetLevels", "cmdGetAmounts"}) {
+    for (const char* button : {"cmdConnect", "cmdDisconnect", "cmdConfig", "cmdColor", "cmdErrorTest",
+                               "cmdCharge", "cmdPaySpecific", "cmdChange", "cmdAddChange", "cmdCBControl",
+                               "cmdBlidCashBox", "cmdEmptyCB", "cmdGetLevels", "cmdGetAmounts"}) {
         const T base = baseline(button);
         const size_t calls = count_calls(base);
         ASSERT_GE(calls, 2u) << button;
@@ -96,10 +105,12 @@ TEST(FaultInjection, CommandsThatDoNotHandleFailuresEndTheProgramAtTheFailingCal
 
 TEST(FaultInjection, PayReportsEveryFailureAsNok) {
     const T base = baseline("cmdPay");
-    ASSERT_EQ(base, (T{"create", "Pay(100,0)", "LastErrorCode", "LastErrorText", "box: Pay NOK, Paid = 0, 4-Refused",
-                       "LastErrorCode", "LastErrorText", "HandleError(4,'Refused',False)", "box: OK -> False"}));
+    ASSERT_EQ(base, (T{"create", "Pay(100,0)", "LastErrorCode", "LastErrorText",
+                       "box: Pay NOK, Paid = 0, 4-Refused", "LastErrorCode", "LastErrorText",
+                       "HandleError(4,'Refused',False)", "box: OK -> False"}));
     const std::string mended = "box: Pay NOK, Paid = 0, " + kFaultNumber + "-" + kFaultText;
-    const T follow_up{"LastErrorCode", "LastErrorText", "HandleError(4,'Refused',False)", "box: OK -> False", "(running)"};
+    const T follow_up{"LastErrorCode", "LastErrorText", "HandleError(4,'Refused',False)", "box: OK -> False",
+                      "(running)"};
     const struct {
         size_t position;
         T expected;
@@ -110,15 +121,19 @@ TEST(FaultInjection, PayReportsEveryFailureAsNok) {
         {2, {"create", "Pay(100,0)", "LastErrorCode", mended}},
         {3, {"create", "Pay(100,0)", "LastErrorCode", "LastErrorText", mended}},
         // A failure in the follow-up is never shown as "OK -> ".
-        {4, {"create", "Pay(100,0)", "LastErrorCode", "LastErrorText", "box: Pay NOK, Paid = 0, 4-Refused",
-             "LastErrorCode", "box: PEFF", "(running)"}},
-        {5, {"create", "Pay(100,0)", "LastErrorCode", "LastErrorText", "box: Pay NOK, Paid = 0, 4-Refused",
-             "LastErrorCode", "LastErrorText", "box: PEFF", "(running)"}},
-        {6, {"create", "Pay(100,0)", "LastErrorCode", "LastErrorText", "box: Pay NOK, Paid = 0, 4-Refused",
-             "LastErrorCode", "LastErrorText", "HandleError(4,'Refused',False)", "box: PEFF", "(running)"}},
+        {4,
+         {"create", "Pay(100,0)", "LastErrorCode", "LastErrorText", "box: Pay NOK, Paid = 0, 4-Refused",
+          "LastErrorCode", "box: PEFF", "(running)"}},
+        {5,
+         {"create", "Pay(100,0)", "LastErrorCode", "LastErrorText", "box: Pay NOK, Paid = 0, 4-Refused",
+          "LastErrorCode", "LastErrorText", "box: PEFF", "(running)"}},
+        {6,
+         {"create", "Pay(100,0)", "LastErrorCode", "LastErrorText", "box: Pay NOK, Paid = 0, 4-Refused",
+          "LastErrorCode", "LastErrorText", "HandleError(4,'Refused',False)", "box: PEFF", "(running)"}},
     };
     for (auto c : cases) {
-        if (c.position == 2 || c.position == 3) c.expected.insert(c.expected.end(), follow_up.begin(), follow_up.end());
+        if (c.position == 2 || c.position == 3)
+            c.expected.insert(c.expected.end(), follow_up.begin(), follow_up.end());
         EXPECT_EQ(run_with_fault("cmdPay", c.position), c.expected) << "failing at call " << c.position;
     }
 }
@@ -127,8 +142,8 @@ TEST(FaultInjection, ZByAmountReportsEveryFailureAsNok) {
     const T base = baseline("cmdZbyAmount");
     ASSERT_EQ(base, (T{"create", "CashBoxControl(15,0,0,100)", "LastErrorCode", "LastErrorText",
                        "box: Z by Amount NOK, CoinsCBValue 0, NotesCBValue 0, ChangeValue 100, 4-Refused"}));
-    const std::string mended =
-        "box: Z by Amount NOK, CoinsCBValue 0, NotesCBValue 0, ChangeValue 100, " + kFaultNumber + "-" + kFaultText;
+    const std::string mended = "box: Z by Amount NOK, CoinsCBValue 0, NotesCBValue 0, ChangeValue 100, " +
+                               kFaultNumber + "-" + kFaultText;
     for (size_t k = 0; k < 4; ++k) {
         T expected = prefix_through_call(base, k);
         expected.push_back(mended);

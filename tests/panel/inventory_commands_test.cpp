@@ -10,7 +10,8 @@ TEST(GetLevels, SixCallsInOrderCarryingTheLists) {
     PanelHarness p;
     const char* kinds[] = {"CashBox", "Current", "Initial", "Max", "LevelStatus", "Inhibits"};
     for (int i = 0; i < 6; ++i)
-        p.fake->script("GetLevels", Step::ok().out_strings({"d" + std::to_string(i), "l" + std::to_string(i)}));
+        p.fake->script("GetLevels",
+                       Step::ok().out_strings({"d" + std::to_string(i), "l" + std::to_string(i)}));
     p.click("cmdGetLevels");
     T expected{"create"};
     const int order[] = {3, 2, 0, 1, 4, 5};
@@ -57,10 +58,11 @@ TEST(GetLevels, AFailureStopsTheSeriesWithoutRepeatingBoxes) {
     p.fake->script("GetLevels", Step::ok());
     p.fake->script("GetLevels", Step::failure(E_FAIL));
     p.click("cmdGetLevels");
-    EXPECT_EQ(p.trace, (T{"create", "GetLevels(3,'','')", "box: GetLevels CashBox OK, Denoms = , Levels = ",
-                          "GetLevels(2,'','')", "box: GetLevels Current OK, Denoms = , Levels = ",
-                          "GetLevels(0,'','')", "box: Run-time error '-2147467259 (80004005)':\n\n" +
-                                                                testing_env::status_text(E_FAIL, "Unspecified error")}));
+    EXPECT_EQ(p.trace, (T{"create", "GetLevels(3,'','')",
+                          "box: GetLevels CashBox OK, Denoms = , Levels = ", "GetLevels(2,'','')",
+                          "box: GetLevels Current OK, Denoms = , Levels = ", "GetLevels(0,'','')",
+                          "box: Run-time error '-2147467259 (80004005)':\n\n" +
+                              testing_env::status_text(E_FAIL, "Unspecified error")}));
     EXPECT_TRUE(p.tk.program_ended());
 }
 
@@ -82,7 +84,8 @@ TEST(GetAmounts, NonAsciiListsPassThroughUnchanged) {
     PanelHarness p;
     p.fake->script("GetAmounts", Step::ok().out_strings({"5\xe2\x82\xac;10\xe2\x82\xac", ""}));
     p.click("cmdGetAmounts");
-    EXPECT_EQ(p.trace[2], "box: GetAmounts OK, Denoms = 5\xe2\x82\xac;10\xe2\x82\xac, Quantities = , Value = 0");
+    EXPECT_EQ(p.trace[2],
+              "box: GetAmounts OK, Denoms = 5\xe2\x82\xac;10\xe2\x82\xac, Quantities = , Value = 0");
 }
 
 }  // namespace

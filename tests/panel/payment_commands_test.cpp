@@ -28,10 +28,16 @@ TEST(AmountRule, ConvertsWithTheLocalesSeparator) {
         const char* text;
         const char* call;
     } cases[] = {
-        {".", "  125  ", "Charge(125,0,0)"}, {".", "-5", "Charge(-5,0,0)"},   {".", "0", "Charge(0,0,0)"},
-        {".", "12.5", "Charge(12,0,0)"},     {".", "13.5", "Charge(14,0,0)"}, {",", "12,5", "Charge(12,0,0)"},
-        {",", "13,5", "Charge(14,0,0)"},     {".", "-2.5", "Charge(-2,0,0)"},
-        {".", "2147483647", "Charge(2147483647,0,0)"}, {".", "-2147483648.5", "Charge(-2147483648,0,0)"},
+        {".", "  125  ", "Charge(125,0,0)"},
+        {".", "-5", "Charge(-5,0,0)"},
+        {".", "0", "Charge(0,0,0)"},
+        {".", "12.5", "Charge(12,0,0)"},
+        {".", "13.5", "Charge(14,0,0)"},
+        {",", "12,5", "Charge(12,0,0)"},
+        {",", "13,5", "Charge(14,0,0)"},
+        {".", "-2.5", "Charge(-2,0,0)"},
+        {".", "2147483647", "Charge(2147483647,0,0)"},
+        {".", "-2147483648.5", "Charge(-2147483648,0,0)"},
     };
     for (const auto& c : cases) {
         PanelHarness p;
@@ -48,7 +54,8 @@ TEST(Charge, ReportsTable) {
         Step step;
         T trace;
     } cases[] = {
-        {Step::ok().out({125, 25}), {"create", "Charge(100,0,0)", "box: Charge OK, inserted = 125, returned = 25"}},
+        {Step::ok().out({125, 25}),
+         {"create", "Charge(100,0,0)", "box: Charge OK, inserted = 125, returned = 25"}},
         {Step::ok(), {"create", "Charge(100,0,0)", "box: Charge OK, inserted = 0, returned = 0"}},
         {Step::nok(),
          {"create", "Charge(100,0,0)", "LastErrorCode", "LastErrorText",
@@ -77,14 +84,14 @@ TEST(PaymentCommands, OkAndNokTexts) {
         const char* ok_box;
         const char* nok_box;  // with outputs unset, code 12 and an empty text
     } cases[] = {
-        {"cmdPaySpecific", "PaySpecific", Step::ok().out({70}), "PaySpecific(70,0)", "box: Pay Specific OK, Paid = 70",
-         "box: Pay Specific NOK, Paid = 0, 12-"},
-        {"cmdChange", "Change", Step::ok().out({200, 130}), "Change(0,0)", "box: Change OK, inserted = 200, paid = 130",
-         "box: Change NOK, inserted = 0, paid = 0, 12-"},
+        {"cmdPaySpecific", "PaySpecific", Step::ok().out({70}), "PaySpecific(70,0)",
+         "box: Pay Specific OK, Paid = 70", "box: Pay Specific NOK, Paid = 0, 12-"},
+        {"cmdChange", "Change", Step::ok().out({200, 130}), "Change(0,0)",
+         "box: Change OK, inserted = 200, paid = 130", "box: Change NOK, inserted = 0, paid = 0, 12-"},
         {"cmdAddChange", "AddChange", Step::ok().out({500}), "AddChange(0)", "box: AddChange OK, added = 500",
          "box: AddChange NOK, added = 0, 12-"},
-        {"cmdCharge", "Charge", Step::ok().out({-7, 0}), "Charge(70,0,0)", "box: Charge OK, inserted = -7, returned = 0",
-         "box: Charge NOK, inserted = 0, returned = 0, 12-"},
+        {"cmdCharge", "Charge", Step::ok().out({-7, 0}), "Charge(70,0,0)",
+         "box: Charge OK, inserted = -7, returned = 0", "box: Charge NOK, inserted = 0, returned = 0, 12-"},
     };
     for (const auto& c : cases) {
         {
@@ -111,8 +118,8 @@ TEST(PaymentCommands, ChangeAndAddChangeIgnoreTheAmountField) {
         p.window().type("txtImp", text);
         p.click("cmdChange");
         p.click("cmdAddChange");
-        EXPECT_EQ(p.trace, (T{"create", "Change(0,0)", "box: Change OK, inserted = 0, paid = 0", "AddChange(0)",
-                              "box: AddChange OK, added = 0"}));
+        EXPECT_EQ(p.trace, (T{"create", "Change(0,0)", "box: Change OK, inserted = 0, paid = 0",
+                              "AddChange(0)", "box: AddChange OK, added = 0"}));
     }
 }
 
@@ -143,8 +150,8 @@ TEST(Pay, FailureFollowUp) {
         p.fake->error_text = "Not enough change";
         p.click("cmdPay");
         EXPECT_EQ(p.trace, (T{"create", "Pay(50,0)", "LastErrorCode", "LastErrorText",
-                              "box: Pay NOK, Paid = 20, -3-Not enough change", "LastErrorCode", "LastErrorText",
-                              "HandleError(-3,'Not enough change',False)", c.last_box}));
+                              "box: Pay NOK, Paid = 20, -3-Not enough change", "LastErrorCode",
+                              "LastErrorText", "HandleError(-3,'Not enough change',False)", c.last_box}));
     }
 }
 

@@ -93,11 +93,14 @@ TEST_F(PanelOnSimulator, AScriptedSessionAgreesWithTheSimulatedLevels) {
     ASSERT_EQ(levels.size(), 6u);
     EXPECT_EQ(levels[0], "GetLevels CashBox OK, Denoms = " + kDenoms + ", Levels = 0;0;0;0;10;5;0;5;3;2;1;0");
     // 200 in, 50 + 20 + 5 out for the change, 50 out for the payment.
-    EXPECT_EQ(levels[1], "GetLevels Current OK, Denoms = " + kDenoms + ", Levels = 39;40;39;28;30;21;20;20;10;4;0;0");
-    EXPECT_EQ(levels[2], "GetLevels Initial OK, Denoms = " + kDenoms + ", Levels = 40;40;40;30;30;20;20;20;10;4;0;0");
+    EXPECT_EQ(levels[1],
+              "GetLevels Current OK, Denoms = " + kDenoms + ", Levels = 39;40;39;28;30;21;20;20;10;4;0;0");
+    EXPECT_EQ(levels[2],
+              "GetLevels Initial OK, Denoms = " + kDenoms + ", Levels = 40;40;40;30;30;20;20;20;10;4;0;0");
     EXPECT_EQ(levels[3], "GetLevels Max OK, Denoms = " + kDenoms +
                              ", Levels = 200;200;200;150;150;100;50;50;30;20;10;0");
-    EXPECT_EQ(levels[4].rfind("GetLevels LevelStatus OK, Denoms = " + kDenoms + ", Levels = ", 0), 0u) << levels[4];
+    EXPECT_EQ(levels[4].rfind("GetLevels LevelStatus OK, Denoms = " + kDenoms + ", Levels = ", 0), 0u)
+        << levels[4];
     EXPECT_EQ(levels[5], "GetLevels Inhibits OK, Denoms = " + kDenoms + ", Levels = 0;0;0;0;0;0;0;0;0;0;0;1");
 
     // 79900 at the start, 125 kept from the sale, 50 paid out.
@@ -172,7 +175,8 @@ TEST_F(PanelOnSimulator, FaultInjectionFalseWithCodeAndText) {
 TEST_F(PanelOnSimulator, FaultInjectionInterfaceFailureInACommandThatDoesNotHandleIt) {
     scenario("Charge hresult=0x80004005 description=\"Hopper fault, call service\"\n");
     press("cmdConnect");
-    EXPECT_EQ(press("cmdCharge", "125"), Texts{"Run-time error '-2147467259 (80004005)':\n\nHopper fault, call service"});
+    EXPECT_EQ(press("cmdCharge", "125"),
+              Texts{"Run-time error '-2147467259 (80004005)':\n\nHopper fault, call service"});
     EXPECT_TRUE(tk_.program_ended());
 }
 

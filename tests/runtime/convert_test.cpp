@@ -1,9 +1,10 @@
+#include "runtime/convert.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
-#include "runtime/convert.h"
 #include "runtime/failure.h"
 
 using monvia::NumberLocale;
@@ -69,7 +70,9 @@ const Case kInt32Cases[] = {
     {"0x10", std::nullopt},
     {"$5", std::nullopt},
     {"(5)", std::nullopt},
-    {"\xc2\xa0" "5", std::nullopt},
+    {"\xc2\xa0"
+     "5",
+     std::nullopt},
 };
 
 std::string with_separator(std::string text, const std::string& sep) {
@@ -107,8 +110,8 @@ TEST(Convert, SixteenBitRange) {
         const char* text;
         std::optional<int16_t> expected;
     } cases[] = {
-        {"32767", 32767}, {"32768", std::nullopt}, {"-32768", -32768}, {"-32769", std::nullopt},
-        {"32767.5", std::nullopt}, {"-32768.5", -32768}, {"100", 100}, {"x", std::nullopt},
+        {"32767", 32767},          {"32768", std::nullopt}, {"-32768", -32768}, {"-32769", std::nullopt},
+        {"32767.5", std::nullopt}, {"-32768.5", -32768},    {"100", 100},       {"x", std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(monvia::try_to_int16(c.text, l), c.expected) << c.text;
 }
@@ -118,8 +121,10 @@ TEST(Convert, ThrowingFormsGiveTypeMismatchOrOverflow) {
     const struct {
         const char* text;
         int32_t number;
-    } cases[] = {{"Imp", monvia::kErrTypeMismatch}, {"", monvia::kErrTypeMismatch},
-                 {"2147483648", monvia::kErrOverflow}, {"-2147483648.6", monvia::kErrOverflow}};
+    } cases[] = {{"Imp", monvia::kErrTypeMismatch},
+                 {"", monvia::kErrTypeMismatch},
+                 {"2147483648", monvia::kErrOverflow},
+                 {"-2147483648.6", monvia::kErrOverflow}};
     for (const auto& c : cases) {
         try {
             monvia::to_int32(c.text, l);

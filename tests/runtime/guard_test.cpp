@@ -1,10 +1,11 @@
+#include "runtime/guard.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
 #include "runtime/error_resume.h"
 #include "runtime/failure.h"
-#include "runtime/guard.h"
 #include "ui/sim_toolkit.h"
 
 namespace {

@@ -1,10 +1,11 @@
+#include "ui/sim_toolkit.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "runtime/failure.h"
-#include "ui/sim_toolkit.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include <QApplication>
 #include <QTest>
-#include <QWindow>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -38,7 +38,8 @@ inline const WindowSpec& probe_layout() {
             {"lblIn", ControlKind::Label, "Label", 150, 1500, 1200, 300, 5, "frmBox", kNone, 0},
             {"optX", ControlKind::OptionButton, "X", 3600, 600, 1200, 300, 7, "", kChecked, 0},
             {"optY", ControlKind::OptionButton, "Y", 3600, 1050, 1200, 300, 8, "", kNone, 0},
-            {"txtLog", ControlKind::TextBox, "one\r\ntwo", 120, 3150, 3300, 900, 9, "", kMultiLine | kReadOnly, 0},
+            {"txtLog", ControlKind::TextBox, "one\r\ntwo", 120, 3150, 3300, 900, 9, "",
+             kMultiLine | kReadOnly, 0},
             {"txtNote", ControlKind::TextBox, "", 3600, 1500, 2200, 900, 10, "", kMultiLine, 0},
             {"cmdGo", ControlKind::Button, "Go", 3600, 2550, 1200, 450, 11, "", kDisabled, 0},
             {"cmdQuit", ControlKind::Button, "Quit", 3600, 3150, 1200, 450, 12, "", kNone, 0},
@@ -67,7 +68,9 @@ inline void user_click(QWidget* w) {
     QTest::mouseClick(top->windowHandle(), Qt::LeftButton, Qt::NoModifier, w->mapTo(top, at));
 }
 
-inline std::string name_of(const QObject* o) { return o ? o->objectName().toStdString() : std::string("(none)"); }
+inline std::string name_of(const QObject* o) {
+    return o ? o->objectName().toStdString() : std::string("(none)");
+}
 
 // Processes events until pred() holds. A watchdog gives up after limit_ms so
 // that a broken backend fails the test instead of hanging it; the time is a

@@ -1,6 +1,8 @@
 // Behaviour of the Qt backend: clicks, control properties, timers, frames,
 // option groups, the message box, event waits and program end.
 
+#include "ui/qt_toolkit.h"
+
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -16,8 +18,8 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
-#include <QTextLayout>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -32,7 +34,6 @@
 
 #include "qt_test_support.h"
 #include "runtime/failure.h"
-#include "ui/qt_toolkit.h"
 
 namespace monvia::ui {
 namespace {
@@ -77,22 +78,20 @@ TEST_F(QtToolkitTest, MouseClicksReachTheirHandlersWhenTheControlCanBeReached) {
         int value;
     };
     const Case cases[] = {
-        {"cmdQuit", false, true, nullptr, 0},
-        {"chkOut", false, true, "chkOut", 0},  // starts ticked
-        {"chkOut", false, true, "chkOut", 1},
-        {"optA", false, true, "optB", 0},       // selecting A deselects B
-        {"optA", false, true, "optA", -1},      // clicking the selected one again
-        {"cmdGo", false, false, nullptr, 0},    // disabled by its table row
-        {"chkIn", true, false, "chkIn", 0},     // inside a disabled frame
-        {"optB", true, false, "optB", 0},
-        {"chkIn", false, true, "chkIn", 1},
+        {"cmdQuit", false, true, nullptr, 0}, {"chkOut", false, true, "chkOut", 0},  // starts ticked
+        {"chkOut", false, true, "chkOut", 1}, {"optA", false, true, "optB", 0},  // selecting A deselects B
+        {"optA", false, true, "optA", -1},    // clicking the selected one again
+        {"cmdGo", false, false, nullptr, 0},  // disabled by its table row
+        {"chkIn", true, false, "chkIn", 0},   // inside a disabled frame
+        {"optB", true, false, "optB", 0},     {"chkIn", false, true, "chkIn", 1},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(std::string(k.control) + (k.disable_frame ? " in disabled frame" : ""));
         c("frmBox").set_enabled(!k.disable_frame);
         clicks_.clear();
         user_click(w(k.control));
-        EXPECT_EQ(clicks_, k.reaches_handler ? std::vector<std::string>{k.control} : std::vector<std::string>{});
+        EXPECT_EQ(clicks_,
+                  k.reaches_handler ? std::vector<std::string>{k.control} : std::vector<std::string>{});
         if (k.value_of) {
             EXPECT_EQ(c(k.value_of).value(), k.value);
         }
@@ -124,8 +123,9 @@ TEST_F(QtToolkitTest, KeyboardPressesButtonsWithSpaceOnlyNeverWithEnterOrEscape)
         std::vector<std::string> clicks;
     };
     const Case cases[] = {
-        {"txtIn", Qt::Key_Return, {}},  {"txtIn", Qt::Key_Enter, {}},   {"txtIn", Qt::Key_Escape, {}},
-        {"cmdQuit", Qt::Key_Return, {}}, {"cmdQuit", Qt::Key_Escape, {}}, {"cmdQuit", Qt::Key_Space, {"cmdQuit"}},
+        {"txtIn", Qt::Key_Return, {}},         {"txtIn", Qt::Key_Enter, {}},
+        {"txtIn", Qt::Key_Escape, {}},         {"cmdQuit", Qt::Key_Return, {}},
+        {"cmdQuit", Qt::Key_Escape, {}},       {"cmdQuit", Qt::Key_Space, {"cmdQuit"}},
         {"chkOut", Qt::Key_Space, {"chkOut"}},
     };
     for (const Case& k : cases) {
@@ -148,10 +148,10 @@ TEST_F(QtToolkitTest, OptionButtonsAreExclusiveWithinTheirContainer) {
     const Step steps[] = {
         {nullptr, 0, {{"optA", 0}, {"optB", -1}, {"optX", -1}, {"optY", 0}}},  // as the table starts
         {"optA", -1, {{"optA", -1}, {"optB", 0}, {"optX", -1}, {"optY", 0}}},
-        {"optY", 1, {{"optA", -1}, {"optB", 0}, {"optX", 0}, {"optY", -1}}},   // any non-zero selects
-        {"optY", 0, {{"optA", -1}, {"optB", 0}, {"optX", 0}, {"optY", 0}}},    // the program may clear a group
+        {"optY", 1, {{"optA", -1}, {"optB", 0}, {"optX", 0}, {"optY", -1}}},  // any non-zero selects
+        {"optY", 0, {{"optA", -1}, {"optB", 0}, {"optX", 0}, {"optY", 0}}},   // the program may clear a group
         {"optX", -1, {{"optA", -1}, {"optB", 0}, {"optX", -1}, {"optY", 0}}},
-        {"optB", 0, {{"optA", -1}, {"optB", 0}, {"optX", -1}, {"optY", 0}}},   // clearing one not selected
+        {"optB", 0, {{"optA", -1}, {"optB", 0}, {"optX", -1}, {"optY", 0}}},  // clearing one not selected
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.option ? std::string(s.option) + " = " + std::to_string(s.set) : "start");
@@ -238,11 +238,11 @@ TEST_F(QtToolkitTest, TextsComeBackExactlyAsSet) {
         "--> C|1|100\r\n<-- OK\r\n<-- done",
         "lone\nline feed and lone\rreturn",
         "\r\n",
-        "caf\xc3\xa9 \xe2\x82\xac 5",       // UTF-8
-        std::string("nul\0byte", 8),          // a reply may carry a zero byte
-        "bad \xff\xfe utf-8",                 // kept as the bytes that were set
+        "caf\xc3\xa9 \xe2\x82\xac 5",  // UTF-8
+        std::string("nul\0byte", 8),   // a reply may carry a zero byte
+        "bad \xff\xfe utf-8",          // kept as the bytes that were set
         "<b>not</b> &amp; markup",
-        std::string(40000, 'x'),              // beyond Qt's default line-edit limit
+        std::string(40000, 'x'),  // beyond Qt's default line-edit limit
     };
     const char* controls[] = {"txtIn", "txtLog", "txtNote", "cmdQuit", "chkOut", "optA", "lblIn", "frmBox"};
     for (const char* name : controls)
@@ -372,10 +372,19 @@ TEST_F(QtToolkitTest, CopyingPutsExactlyTheCharactersOnTheClipboardAsPlainTextOn
         {"lone LF", "\none\ntwo", false},
         {"every break kind", "a\r\n\r\nb\r\rc\n\nd\n\re", false},
         {"U+0080 to U+00FF", latin1_upper_half(), true},
-        {"no-break space", "1\xc2\xa0" "000\xc2\xa0\xc2\xa0x", true},
+        {"no-break space",
+         "1\xc2\xa0"
+         "000\xc2\xa0\xc2\xa0x",
+         true},
         {"outside the basic plane", "\xf0\x9f\x98\x80 \xf0\x9d\x84\x9e", true},
-        {"separators Qt treats as breaks", "a\xe2\x80\xa8" "b\xe2\x80\xa9" "c\xef\xb7\x90" "d", false},
-        {"everything at once", "\xc2\xa0\r\n" + latin1_upper_half() + std::string("\0\r", 2) + "\xf0\x9f\x98\x80", false},
+        {"separators Qt treats as breaks",
+         "a\xe2\x80\xa8"
+         "b\xe2\x80\xa9"
+         "c\xef\xb7\x90"
+         "d",
+         false},
+        {"everything at once",
+         "\xc2\xa0\r\n" + latin1_upper_half() + std::string("\0\r", 2) + "\xf0\x9f\x98\x80", false},
     };
     for (const char* name : {"txtLog", "txtNote", "txtIn"})
         for (const Case& k : cases) {
@@ -400,10 +409,7 @@ TEST_F(QtToolkitTest, CopyingPartOfATranscriptKeepsItsLineBreaksAsSet) {
         const char* expected;
     };
     const Case cases[] = {
-        {1, 10, "b\rcd\nef\r\ng"},
-        {2, 3, "\r"},
-        {5, 9, "\nef\r\n"},
-        {9, 14, "gh\xc2\xa0\r\ni"},
+        {1, 10, "b\rcd\nef\r\ng"},          {2, 3, "\r"}, {5, 9, "\nef\r\n"}, {9, 14, "gh\xc2\xa0\r\ni"},
         {13, 4, "d\nef\r\ngh\xc2\xa0\r\n"},  // selected from right to left
     };
     for (const Case& k : cases) {
@@ -443,8 +449,18 @@ TEST_F(QtToolkitTest, ManyAppendsGiveExactlyTheConcatenation) {
     // Pieces that end and begin in every awkward place: inside a CR LF, inside
     // a character of two, three and four bytes, on a zero byte.
     const std::string pieces[] = {
-        "\r\n<-- OK|", "1|\r", "\nCREATED", std::string("\0", 1), "\xc2", "\xa0\xe2\x82", "\xac\xf0\x9f",
-        "\x98\x80\r", "\r\n", "\n", "\xc3\xbf" "end",
+        "\r\n<-- OK|",
+        "1|\r",
+        "\nCREATED",
+        std::string("\0", 1),
+        "\xc2",
+        "\xa0\xe2\x82",
+        "\xac\xf0\x9f",
+        "\x98\x80\r",
+        "\r\n",
+        "\n",
+        "\xc3\xbf"
+        "end",
     };
     std::string expected = "--> S|1";
     c("txtLog").set_text(expected);
@@ -578,7 +594,8 @@ struct SeenBox {
 // and dismisses it with `dismiss`. Gives up (ending the program, which closes
 // the box) when no box appears. The caller keeps the returned timer until
 // message_box() has returned.
-std::unique_ptr<QTimer> inspect_next_box(QtToolkit& tk, SeenBox& seen, std::function<void(QMessageBox*)> dismiss) {
+std::unique_ptr<QTimer> inspect_next_box(QtToolkit& tk, SeenBox& seen,
+                                         std::function<void(QMessageBox*)> dismiss) {
     auto poll = std::make_unique<QTimer>();
     QTimer* p = poll.get();
     QObject::connect(p, &QTimer::timeout, p, [&tk, &seen, dismiss, p, tries = 0]() mutable {
@@ -631,7 +648,8 @@ TEST_F(QtToolkitTest, MessageBoxShowsTitleAndTextWithOnlyOkAndCopiesItsText) {
             const std::string by = k.dismiss_by;
             if (by == "ok") box->button(QMessageBox::Ok)->click();
             if (by == "enter") QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, Qt::Key_Return);
-            if (by == "escape") QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, Qt::Key_Escape);
+            if (by == "escape")
+                QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, Qt::Key_Escape);
         });
         tk_.message_box(k.title, k.text);
         ASSERT_TRUE(seen.found);
@@ -791,7 +809,8 @@ TEST_F(QtToolkitTest, AWaitingHandlerSleepsUntilAPostedEventWakesIt) {
         std::thread poster([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(150));
             posted = true;
-            QMetaObject::invokeMethod(&application(), [&] { woken = true; }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &application(), [&] { woken = true; }, Qt::QueuedConnection);
         });
         while (!woken) {
             tk_.process_events();

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
-#include <QGroupBox>
 #include <QFontMetrics>
+#include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -45,17 +45,20 @@ struct TableCase {
 
 std::vector<TableCase> table_cases() {
     std::vector<TableCase> cases = {
-        {"panel", [] { return std::cref(panel::frmTest_layout()); },
-         {"cmdCharge", "txtImp", "cmdPay", "cmdAddChange", "cmdConfig", "cmdChange", "cmdCBControl", "cmdColor",
-          "cmdConnect", "cmdGetAmounts", "cmdBlidCashBox", "cmdDisconnect", "cmdErrorTest", "cmdEmptyCB",
-          "cmdGetLevels", "cmdZbyAmount", "txtHost", "cmdPaySpecific"}},
+        {"panel",
+         [] { return std::cref(panel::frmTest_layout()); },
+         {"cmdCharge", "txtImp", "cmdPay", "cmdAddChange", "cmdConfig", "cmdChange", "cmdCBControl",
+          "cmdColor", "cmdConnect", "cmdGetAmounts", "cmdBlidCashBox", "cmdDisconnect", "cmdErrorTest",
+          "cmdEmptyCB", "cmdGetLevels", "cmdZbyAmount", "txtHost", "cmdPaySpecific"}},
         // The frame and the label take no focus, each option group is one
         // stop (its selected button), the disabled button is skipped.
-        {"probe", [] { return std::cref(probe_layout()); },
+        {"probe",
+         [] { return std::cref(probe_layout()); },
          {"txtIn", "optB", "chkIn", "chkOut", "optX", "txtLog", "txtNote", "cmdQuit"}},
     };
 #ifdef MONVIA_HAVE_CLIENT_LAYOUT
-    cases.push_back({"client", [] { return std::cref(client::Test_layout()); },
+    cases.push_back({"client",
+                     [] { return std::cref(client::Test_layout()); },
                      {"txtIP", "txtPort", "txtRes", "optNew", "cmdSend", "chkAuto", "txtQty", "txtAmount",
                       "txtTicket", "chkKeep", "cmdStop"}});
 #endif
@@ -73,15 +76,21 @@ protected:
 
 bool widget_is_kind(QWidget* w, const ControlSpec& c) {
     switch (c.kind) {
-        case ControlKind::Button: return qobject_cast<QPushButton*>(w);
+        case ControlKind::Button:
+            return qobject_cast<QPushButton*>(w);
         case ControlKind::TextBox:
             return (c.flags & kMultiLine) ? qobject_cast<QPlainTextEdit*>(w) != nullptr
                                           : qobject_cast<QLineEdit*>(w) != nullptr;
-        case ControlKind::Label: return qobject_cast<QLabel*>(w);
-        case ControlKind::CheckBox: return qobject_cast<QCheckBox*>(w);
-        case ControlKind::OptionButton: return qobject_cast<QRadioButton*>(w);
-        case ControlKind::Frame: return qobject_cast<QGroupBox*>(w);
-        case ControlKind::Timer: return w == nullptr;
+        case ControlKind::Label:
+            return qobject_cast<QLabel*>(w);
+        case ControlKind::CheckBox:
+            return qobject_cast<QCheckBox*>(w);
+        case ControlKind::OptionButton:
+            return qobject_cast<QRadioButton*>(w);
+        case ControlKind::Frame:
+            return qobject_cast<QGroupBox*>(w);
+        case ControlKind::Timer:
+            return w == nullptr;
     }
     return false;
 }
@@ -93,12 +102,13 @@ bool widget_is_kind(QWidget* w, const ControlSpec& c) {
     if (!label) return ::testing::AssertionFailure() << "not a label";
     const QRect g = w->geometry();
     if (g.topLeft() != designed.topLeft() || g.height() != designed.height() || g.width() < designed.width())
-        return ::testing::AssertionFailure() << "geometry " << g.x() << "," << g.y() << " " << g.width() << "x"
-                                             << g.height();
+        return ::testing::AssertionFailure()
+               << "geometry " << g.x() << "," << g.y() << " " << g.width() << "x" << g.height();
     int widest = 0;
     for (const QString& word : label->text().split(QChar(u' '), Qt::SkipEmptyParts))
         widest = std::max(widest, QFontMetrics(w->font()).horizontalAdvance(word));
-    if (widest > g.width()) return ::testing::AssertionFailure() << "a word of the caption is cut: " << widest;
+    if (widest > g.width())
+        return ::testing::AssertionFailure() << "a word of the caption is cut: " << widest;
     if (g.width() > designed.width() && g.width() > widest + 2)
         return ::testing::AssertionFailure() << "wider than its caption needs: " << g.width();
     return ::testing::AssertionSuccess();
@@ -177,7 +187,8 @@ TEST_P(WindowTable, EveryControlIsItsRowOfTheTable) {
                     EXPECT_EQ(l->text().toStdString(), c.text);
                 }
                 break;
-            case ControlKind::Timer: break;
+            case ControlKind::Timer:
+                break;
         }
     }
 }
@@ -243,7 +254,9 @@ TEST_P(WindowTable, TabKeyVisitsTheStopsInTabIndexOrder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, WindowTable, ::testing::ValuesIn(table_cases()),
-                         [](const ::testing::TestParamInfo<TableCase>& info) { return std::string(info.param.label); });
+                         [](const ::testing::TestParamInfo<TableCase>& info) {
+                             return std::string(info.param.label);
+                         });
 
 // ---- The panel window, against the figures of its design ------------------
 
@@ -307,9 +320,10 @@ TEST_F(PanelWindow, CreationOrderIsTheDesignedOne) {
     for (QObject* o : qt().widget()->children())
         if (o->isWidgetType()) order.push_back(name_of(o));
     const std::vector<std::string> expected = {
-        "cmdPaySpecific", "txtHost", "cmdZbyAmount", "cmdGetLevels", "cmdEmptyCB", "cmdErrorTest", "cmdDisconnect",
-        "cmdBlidCashBox", "cmdGetAmounts", "cmdConnect", "cmdColor", "cmdCBControl", "cmdChange", "cmdConfig",
-        "cmdAddChange", "cmdPay", "txtImp", "cmdCharge", "lblImport"};
+        "cmdPaySpecific", "txtHost",       "cmdZbyAmount",   "cmdGetLevels",  "cmdEmptyCB",
+        "cmdErrorTest",   "cmdDisconnect", "cmdBlidCashBox", "cmdGetAmounts", "cmdConnect",
+        "cmdColor",       "cmdCBControl",  "cmdChange",      "cmdConfig",     "cmdAddChange",
+        "cmdPay",         "txtImp",        "cmdCharge",      "lblImport"};
     EXPECT_EQ(order, expected);
 }
 
@@ -356,7 +370,9 @@ TEST(WindowTableErrors, TablesThatCannotBeBuiltAreRefused) {
          {{"a", ControlKind::Button, "", 0, 0, 300, 300, 0, "", kNone, 0},
           {"a", ControlKind::Label, "", 0, 0, 300, 300, 1, "", kNone, 0}},
          ""},
-        {"container that does not exist", {{"a", ControlKind::Button, "", 0, 0, 300, 300, 0, "nowhere", kNone, 0}}, ""},
+        {"container that does not exist",
+         {{"a", ControlKind::Button, "", 0, 0, 300, 300, 0, "nowhere", kNone, 0}},
+         ""},
         {"container that is not a frame",
          {{"b", ControlKind::Button, "", 0, 0, 300, 300, 0, "", kNone, 0},
           {"a", ControlKind::Button, "", 0, 0, 300, 300, 1, "b", kNone, 0}},
@@ -365,7 +381,9 @@ TEST(WindowTableErrors, TablesThatCannotBeBuiltAreRefused) {
          {{"a", ControlKind::Button, "", 0, 0, 300, 300, 0, "f", kNone, 0},
           {"f", ControlKind::Frame, "", 0, 0, 3000, 3000, 1, "", kNone, 0}},
          ""},
-        {"initial focus on no control", {{"a", ControlKind::Button, "", 0, 0, 300, 300, 0, "", kNone, 0}}, "zz"},
+        {"initial focus on no control",
+         {{"a", ControlKind::Button, "", 0, 0, 300, 300, 0, "", kNone, 0}},
+         "zz"},
     };
     QtToolkit tk(application());
     for (const Case& c : cases) {
@@ -377,7 +395,6 @@ TEST(WindowTableErrors, TablesThatCannotBeBuiltAreRefused) {
         EXPECT_THROW(tk.create_window(table), std::invalid_argument);
     }
 }
-
 
 // ---------------------------------------------------------- start placement
 
@@ -408,7 +425,8 @@ TEST(WindowPlacement, PanelAndClientDoNotOverlapOnA1280x1024Screen) {
     const PixelRect screen{0, 0, 1280, 1024};
     auto outer = [&](const WindowSpec& w) {
         // A generous frame: title bar and borders.
-        const int width = twips_to_pixels(w.client_width) + 16, height = twips_to_pixels(w.client_height) + 40;
+        const int width = twips_to_pixels(w.client_width) + 16,
+                  height = twips_to_pixels(w.client_height) + 40;
         const auto [x, y] = place_on_screen(*w.start_place, width, height, screen, screen);
         return QRect(x, y, width, height);
     };

@@ -195,7 +195,9 @@ TEST_F(WidgetServer, ABrokenServerGivesTheSystemsReason) {
         std::vector<HRESULT> codes;
     } cases[] = {
         {"missing", missing, {HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), E_ACCESSDENIED}},
-        {"not a library", text_file, {HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT), CO_E_ERRORINDLL, E_ACCESSDENIED}},
+        {"not a library",
+         text_file,
+         {HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT), CO_E_ERRORINDLL, E_ACCESSDENIED}},
         {"no class object", MONVIA_NO_CLASS_OBJECT, {CO_E_ERRORINDLL, dll_not_found}},
     };
     for (const auto& c : cases) {

@@ -49,8 +49,8 @@ std::optional<std::wstring> registered_server(const Guid& clsid) {
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
         wchar_t value[2048];
         DWORD bytes = sizeof value;
-        if (RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ /* expands REG_EXPAND_SZ too */, nullptr, value, &bytes) ==
-            ERROR_SUCCESS)
+        if (RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ /* expands REG_EXPAND_SZ too */, nullptr,
+                         value, &bytes) == ERROR_SUCCESS)
             return std::wstring(value);
     }
     return std::nullopt;

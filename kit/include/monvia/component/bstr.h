@@ -5,11 +5,11 @@
 // allocated and freed by the system allocator, so that a component and its
 // client may each free what the other made.
 
+#include <monvia/component/types.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include <monvia/component/types.h>
 
 namespace monvia::com {
 

@@ -1,9 +1,9 @@
 #pragma once
 // Reference-counted interface pointer: AddRef on copy, Release on destruction.
 
-#include <utility>
-
 #include <monvia/component/types.h>
+
+#include <utility>
 
 namespace monvia::com {
 

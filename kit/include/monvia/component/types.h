@@ -43,35 +43,35 @@
 namespace monvia::com {
 
 using Guid = ::GUID;
-using ::HRESULT;
-using ::ULONG;
-using ::UINT;
-using ::LCID;
 using ::DISPID;
-using ::WORD;
-using ::OLECHAR;
-using ::LPOLESTR;
-using ::VARIANT_BOOL;
-using ::IUnknown;
+using ::DISPPARAMS;
+using ::EXCEPINFO;
+using ::HRESULT;
 using ::IDispatch;
 using ::ITypeInfo;
-using ::DISPPARAMS;
+using ::IUnknown;
+using ::LCID;
+using ::LPOLESTR;
+using ::OLECHAR;
+using ::UINT;
+using ::ULONG;
 using ::VARIANT;
-using ::EXCEPINFO;
+using ::VARIANT_BOOL;
+using ::WORD;
 
 constexpr HRESULT hr(uint32_t bits) { return static_cast<HRESULT>(bits); }
 // S_OK, E_FAIL, VARIANT_TRUE and the other status and Boolean names are the
 // system's macros here; these the system does not name (or names otherwise).
-inline constexpr HRESULT E_MOD_NOT_FOUND = hr(0x8007007E);   // the library is missing
+inline constexpr HRESULT E_MOD_NOT_FOUND = hr(0x8007007E);  // the library is missing
 inline constexpr HRESULT E_PATH_NOT_FOUND = hr(0x80070003);
-inline constexpr HRESULT CO_E_BADPATH = CO_E_BAD_PATH;      // path not absolute
+inline constexpr HRESULT CO_E_BADPATH = CO_E_BAD_PATH;  // path not absolute
 
 constexpr bool failed(HRESULT h) { return h < 0; }
 constexpr bool succeeded(HRESULT h) { return h >= 0; }
 
 // The system's identifiers of the two base interfaces.
-using ::IID_IUnknown;
 using ::IID_IDispatch;
+using ::IID_IUnknown;
 
 }  // namespace monvia::com
 
@@ -106,13 +106,13 @@ inline constexpr HRESULT E_FAIL = hr(0x80004005);
 inline constexpr HRESULT E_UNEXPECTED = hr(0x8000FFFF);
 inline constexpr HRESULT E_OUTOFMEMORY = hr(0x8007000E);
 inline constexpr HRESULT E_INVALIDARG = hr(0x80070057);
-inline constexpr HRESULT E_MOD_NOT_FOUND = hr(0x8007007E);   // the library is missing
+inline constexpr HRESULT E_MOD_NOT_FOUND = hr(0x8007007E);  // the library is missing
 inline constexpr HRESULT E_PATH_NOT_FOUND = hr(0x80070003);
 inline constexpr HRESULT E_ACCESSDENIED = hr(0x80070005);
 inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = hr(0x80040111);
 inline constexpr HRESULT REGDB_E_CLASSNOTREG = hr(0x80040154);
-inline constexpr HRESULT CO_E_ERRORINDLL = hr(0x800401F9);   // library unusable
-inline constexpr HRESULT CO_E_BADPATH = hr(0x80080004);      // path not absolute
+inline constexpr HRESULT CO_E_ERRORINDLL = hr(0x800401F9);  // library unusable
+inline constexpr HRESULT CO_E_BADPATH = hr(0x80080004);     // path not absolute
 inline constexpr HRESULT RPC_E_SERVERFAULT = hr(0x80010105);
 inline constexpr HRESULT RPC_E_TIMEOUT = hr(0x8001011F);
 
