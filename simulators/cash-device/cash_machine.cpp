@@ -1,9 +1,12 @@
 #include "cash_machine.h"
 
 #if defined(_WIN32)
-#include <windows.h>
+// Windows sockets must come before the rest of the system headers.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
+// clang-format on
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
