@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the tools need (only those missing), then
-# configures and builds with the given CMake preset (default: "default").
-# Run as root on Debian 12.
+# configures and builds with the given CMake preset (default: "default");
+# with --packages-only it stops after the packages. Run as root on Debian 12.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,6 +27,9 @@ packages+=(
 # The sanitize and fuzz presets: clang with its sanitizer and libFuzzer
 # runtimes, and llvm-symbolizer for readable reports.
 packages+=(clang libclang-rt-14-dev llvm)
+# The formatter every C++ file is checked against (scripts/check-format.sh),
+# pinned to one version so that the check agrees on every machine.
+packages+=(clang-format-14)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -42,6 +45,8 @@ if ((${#missing[@]})); then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+if [ "$preset" = "--packages-only" ]; then exit 0; fi
 
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)"

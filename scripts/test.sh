@@ -4,6 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Every C++ file must match .clang-format; a file that differs fails the run
+# before anything is built.
+bash scripts/setup.sh --packages-only
+bash scripts/check-format.sh
+
 rm -rf build/ci
 bash scripts/setup.sh ci
 export QT_QPA_PLATFORM=offscreen
