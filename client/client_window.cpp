@@ -4,7 +4,7 @@
 #include "client_window.h"
 
 #include "client_layout.h"
-#include "runtime/guard.h"
+#include "ui/guard.h"
 
 namespace monvia::client {
 

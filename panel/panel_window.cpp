@@ -1,7 +1,7 @@
 #include "panel_window.h"
 
 #include "panel_layout.h"
-#include "runtime/guard.h"
+#include "ui/guard.h"
 
 namespace monvia::panel {
 

@@ -36,7 +36,7 @@ done
 # calling convention for COM methods would not match the binary contract
 # (the compiler refuses such an override there).
 i686_flags=(-std=c++20 -Wall -Wextra -Werror -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0601
-  -Ikit/include -Iplatform -Ipanel -Isimulators/cash-device -Itests/com -Itests/panel -Itests/support
+  -Ikit/include -Iplatform/runtime/include -Iplatform/com/include -Ipanel -Isimulators/cash-device -Itests/com -Itests/panel -Itests/support
   -I/usr/src/googletest/googletest/include)
 for source in kit/src/types.cpp kit/src/bstr.cpp kit/src/win/error_info.cpp platform/com/win/registry.cpp \
   panel/cash_device.cpp simulators/cash-device/cash_device_object.cpp simulators/cash-device/win/com_server.cpp \

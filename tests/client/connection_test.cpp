@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "runtime/guard.h"
 #include "sim_rig.h"
+#include "ui/guard.h"
 
 namespace monvia::client::testing {
 namespace {
@@ -157,7 +157,7 @@ TEST(Connection, ClosingTheWindowDuringTheWaitEndsTheProgramPromptly) {
     SimRig rig;
     rig.service().never_accept();
     rig.press_send();
-    rig.tk.loop().post(300, [&rig] { rig.window->close(); });
+    rig.tk.clock().post(300, [&rig] { rig.window->close(); });
     rig.tk.run_until_idle();
     EXPECT_TRUE(rig.tk.program_ended());
     EXPECT_EQ(rig.tk.now_ms(), 300);  // the wait did not go on to the time-out

@@ -34,7 +34,7 @@ protected:
 
     ui::QtToolkit tk_{application()};
     // The socket is never used here; it only has to exist.
-    ui::SimLoop loop_;
+    sim::Clock loop_;
     net::SimNetwork network_{loop_};
     std::unique_ptr<monvia::client::Test> test_;
     ui::QtWindow* window_ = nullptr;

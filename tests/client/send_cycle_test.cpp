@@ -17,7 +17,7 @@ TEST(SendCycle, TheClickOnlyArmsTheTimerAndLocksTheFields) {
     EXPECT_FALSE(rig.frame_enabled());
     // Looked at from inside the first step, while it waits for the socket.
     bool looked = false;
-    rig.tk.loop().post(10, [&] {
+    rig.tk.clock().post(10, [&] {
         looked = true;
         EXPECT_EQ(rig.client_calls(), (std::vector<std::string>{"close", "connect 127.0.0.1 16501"}));
         EXPECT_FALSE(rig.timer_armed());  // off while connecting
@@ -161,7 +161,7 @@ TEST(SendCycle, StopWhileConnectingMakesThatRequestTheLast) {
     rig.tick_automatic();
     rig.type("txtQty", "5");
     rig.press_send();
-    rig.tk.loop().post(100, [&rig] {
+    rig.tk.clock().post(100, [&rig] {
         ASSERT_TRUE(rig.client_calls().back().starts_with("connect "));
         ASSERT_TRUE(rig.requests().empty());
         EXPECT_FALSE(rig.window->click("cmdSend"));

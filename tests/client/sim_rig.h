@@ -119,7 +119,7 @@ public:
 
     ui::SimToolkit tk;
     std::vector<std::string> trace;  // outlives the network that writes it
-    net::SimNetwork network{tk.loop()};
+    net::SimNetwork network{tk.clock()};
 
 private:
     net::SimService& service_;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "runtime/failure.h"
-#include "ui/sim_toolkit.h"
+#include "sim/clock.h"
 
 namespace monvia::net {
 namespace {
@@ -26,7 +26,7 @@ std::string all_bytes() {
 
 // A socket whose events are written down with the virtual time they came at.
 struct Rig {
-    ui::SimLoop loop;
+    sim::Clock loop;
     SimNetwork network{loop};
     std::unique_ptr<Socket> ws = network.create_socket();
     std::vector<std::string> events;
@@ -367,7 +367,7 @@ TEST(SimNetwork, TraceListsCallsAndEventsInOrder) {
 TEST(SimNetwork, SocketAndNetworkMayGoInEitherOrder) {
     {
         // The socket goes first, with events still queued.
-        ui::SimLoop loop;
+        sim::Clock loop;
         SimNetwork network(loop);
         auto& service = network.listen(kHost, kPort);
         service.on_accept([](SimPeer& p) { p.send("x", 100); });
@@ -385,7 +385,7 @@ TEST(SimNetwork, SocketAndNetworkMayGoInEitherOrder) {
     }
     {
         // The network goes first: the socket still works, its services are gone.
-        ui::SimLoop loop;
+        sim::Clock loop;
         std::unique_ptr<Socket> ws;
         int received = 0;
         {

@@ -1,4 +1,4 @@
-#include "runtime/guard.h"
+#include "ui/guard.h"
 
 #include <gtest/gtest.h>
 
@@ -58,7 +58,8 @@ TEST(Guard, OtherExceptionsAreReportedToo) {
 TEST(Guard, AFailureInsideANestedWaitEndsTheOuterHandlerToo) {
     SimToolkit tk;
     bool outer_went_on = false;
-    tk.loop().post(10, monvia::guarded(tk, "VeluntTest", [] { throw Failure(5, "Invalid procedure call"); }));
+    tk.clock().post(10,
+                    monvia::guarded(tk, "VeluntTest", [] { throw Failure(5, "Invalid procedure call"); }));
     monvia::run_guarded(tk, "VeluntTest", [&] {
         for (;;) tk.process_events();  // a wait that only the program end can stop
         outer_went_on = true;

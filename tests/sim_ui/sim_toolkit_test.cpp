@@ -109,7 +109,7 @@ TEST(SimToolkit, ClosingTheLastWindowEndsTheProgramAndUnwindsWaits) {
     auto win = tk.create_window(small_window());
     std::vector<std::string> trace;
     win->on_unload([&] { trace.push_back("unload"); });
-    tk.loop().post(5, [&] { tk.window()->close(); });
+    tk.clock().post(5, [&] { tk.window()->close(); });
     EXPECT_THROW(
         {
             for (;;) tk.process_events();
@@ -134,11 +134,11 @@ TEST(SimToolkit, BoxesAreRecordedInOrderAndObserved) {
 TEST(SimToolkit, EventsAtTheSameTimeRunInPostingOrder) {
     SimToolkit tk;
     std::string order;
-    tk.loop().post(5, [&] { order += "a"; });
-    tk.loop().post(5, [&] { order += "b"; });
-    tk.loop().post(1, [&] { order += "c"; });
-    auto id = tk.loop().post(3, [&] { order += "x"; });
-    tk.loop().cancel(id);
+    tk.clock().post(5, [&] { order += "a"; });
+    tk.clock().post(5, [&] { order += "b"; });
+    tk.clock().post(1, [&] { order += "c"; });
+    auto id = tk.clock().post(3, [&] { order += "x"; });
+    tk.clock().cancel(id);
     tk.run_until_idle();
     EXPECT_EQ(order, "cab");
     EXPECT_EQ(tk.now_ms(), 5);

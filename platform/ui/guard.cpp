@@ -1,9 +1,7 @@
-#include "runtime/guard.h"
+#include "ui/guard.h"
 
 #include <cstdio>
 #include <exception>
-
-#include "ui/toolkit.h"
 
 namespace monvia {
 

@@ -1,10 +1,11 @@
 #pragma once
-// A scripted in-memory network in the virtual time of ui::SimLoop, for tests.
+// A scripted in-memory network on the virtual clock of the in-memory
+// backends (sim/clock.h), for tests.
 //
 // The test declares services (host, port, how they accept and what they
 // answer) and hands sockets from create_socket() to the code under test.
 // Every socket event (Connect, Error, DataArrival, SendComplete) is posted to
-// the loop, so it is delivered only while the window toolkit processes events
+// the clock, so it is delivered only while the window toolkit processes events
 // (ui::SimToolkit::process_events / advance / run_until_idle), never inside
 // the socket call that caused it.
 //
@@ -32,7 +33,7 @@
 // delay arrives at now + delay, but never before a piece sent earlier; close
 // and reset are ordered behind the data sent before them, as on a stream.
 //
-// Lifetime: the ui::SimLoop must outlive the network and every socket. The
+// Lifetime: the clock must outlive the network and every socket. The
 // network and its sockets may be destroyed in either order; once the network
 // is gone its services no longer see anything.
 
@@ -46,7 +47,7 @@
 #include <vector>
 
 #include "net/socket.h"
-#include "ui/sim_toolkit.h"
+#include "sim/clock.h"
 
 namespace monvia::net {
 
@@ -166,7 +167,7 @@ private:
 
 class SimNetwork {
 public:
-    explicit SimNetwork(ui::SimLoop& loop);
+    explicit SimNetwork(sim::Clock& clock);
     ~SimNetwork();
     SimNetwork(const SimNetwork&) = delete;
     SimNetwork& operator=(const SimNetwork&) = delete;

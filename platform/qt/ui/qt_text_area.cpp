@@ -1,4 +1,4 @@
-#include "ui/qt_text_area.h"
+#include "qt_text_area.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QMimeData>

@@ -7,34 +7,6 @@
 
 namespace monvia::ui {
 
-// ---- SimLoop ---------------------------------------------------------------
-
-SimLoop::EventId SimLoop::post(int64_t delay_ms, std::function<void()> fn) {
-    const EventId id = next_id_++;
-    const int64_t due = now_ + std::max<int64_t>(delay_ms, 0);
-    queue_.emplace(Key{due, id}, std::move(fn));
-    due_of_.emplace(id, due);
-    return id;
-}
-
-void SimLoop::cancel(EventId id) {
-    auto it = due_of_.find(id);
-    if (it == due_of_.end()) return;
-    queue_.erase(Key{it->second, id});
-    due_of_.erase(it);
-}
-
-int64_t SimLoop::next_due_ms() const { return queue_.empty() ? now_ : queue_.begin()->first.due; }
-
-bool SimLoop::run_next() {
-    if (queue_.empty()) return false;
-    auto node = queue_.extract(queue_.begin());
-    due_of_.erase(node.key().id);
-    now_ = std::max(now_, node.key().due);
-    node.mapped()();
-    return true;
-}
-
 // ---- SimControl ------------------------------------------------------------
 
 SimControl::SimControl(SimWindow& window, const ControlSpec& layout)
@@ -44,7 +16,7 @@ SimControl::SimControl(SimWindow& window, const ControlSpec& layout)
 }
 
 SimControl::~SimControl() {
-    if (tick_event_) window_.toolkit().loop().cancel(tick_event_);
+    if (tick_event_) window_.toolkit().clock().cancel(tick_event_);
 }
 
 void SimControl::set_value(int value) {
@@ -80,13 +52,13 @@ bool SimControl::reachable() const {
 }
 
 void SimControl::reschedule() {
-    auto& loop = window_.toolkit().loop();
+    auto& clock = window_.toolkit().clock();
     if (tick_event_) {
-        loop.cancel(tick_event_);
+        clock.cancel(tick_event_);
         tick_event_ = 0;
     }
     if (enabled_ && interval_ > 0 && !window_.closed())
-        tick_event_ = loop.post(interval_, [this] { tick(); });
+        tick_event_ = clock.post(interval_, [this] { tick(); });
 }
 
 void SimControl::tick() {
@@ -169,7 +141,7 @@ void SimToolkit::message_box(const std::string& title, const std::string& text) 
 
 void SimToolkit::process_events() {
     if (ended_) throw ProgramEnded(exit_code_);
-    if (!loop_.run_next()) {
+    if (!clock_.run_next()) {
         const char* what = "the program waits for an event, but no event can ever come";
         std::fprintf(stderr, "SimDeadlock: %s\n", what);
         throw SimDeadlock(what);
@@ -178,7 +150,7 @@ void SimToolkit::process_events() {
 }
 
 int SimToolkit::run() {
-    while (!ended_ && loop_.run_next()) {
+    while (!ended_ && clock_.run_next()) {
     }
     return exit_code_;
 }
@@ -196,17 +168,17 @@ SimWindow* SimToolkit::window() {
 }
 
 void SimToolkit::advance(int64_t ms) {
-    const int64_t until = loop_.now_ms() + ms;
-    while (!ended_ && loop_.has_pending() && loop_.next_due_ms() <= until) loop_.run_next();
-    if (!ended_) loop_.advance_to(until);
+    const int64_t until = clock_.now_ms() + ms;
+    while (!ended_ && clock_.has_pending() && clock_.next_due_ms() <= until) clock_.run_next();
+    if (!ended_) clock_.advance_to(until);
 }
 
 void SimToolkit::run_until_idle(int64_t limit_ms) {
-    const int64_t until = loop_.now_ms() + limit_ms;
-    while (!ended_ && loop_.has_pending()) {
-        if (loop_.next_due_ms() > until)
+    const int64_t until = clock_.now_ms() + limit_ms;
+    while (!ended_ && clock_.has_pending()) {
+        if (clock_.next_due_ms() > until)
             throw SimDeadlock("events keep coming after the time limit: something re-arms forever");
-        loop_.run_next();
+        clock_.run_next();
     }
 }
 

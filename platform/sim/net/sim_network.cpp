@@ -13,15 +13,15 @@ namespace detail {
 // owner closes or goes away, so nothing runs for an owner that no longer wants it.
 class Pending {
 public:
-    explicit Pending(ui::SimLoop& loop) : loop_(loop) {}
+    explicit Pending(sim::Clock& clock) : clock_(clock) {}
     ~Pending() { cancel_all(); }
     Pending(const Pending&) = delete;
     Pending& operator=(const Pending&) = delete;
 
     void post_at(int64_t at_ms, std::function<void()> fn) {
-        auto id = std::make_shared<ui::SimLoop::EventId>(0);
-        const int64_t delay = std::max<int64_t>(0, at_ms - loop_.now_ms());
-        *id = loop_.post(delay, [this, id, fn = std::move(fn)] {
+        auto id = std::make_shared<sim::Clock::EventId>(0);
+        const int64_t delay = std::max<int64_t>(0, at_ms - clock_.now_ms());
+        *id = clock_.post(delay, [this, id, fn = std::move(fn)] {
             ids_.erase(*id);
             fn();
         });
@@ -29,21 +29,21 @@ public:
     }
 
     void cancel_all() {
-        for (auto id : ids_) loop_.cancel(id);
+        for (auto id : ids_) clock_.cancel(id);
         ids_.clear();
     }
 
-    ui::SimLoop& loop() { return loop_; }
+    sim::Clock& clock() { return clock_; }
 
 private:
-    ui::SimLoop& loop_;
-    std::set<ui::SimLoop::EventId> ids_;
+    sim::Clock& clock_;
+    std::set<sim::Clock::EventId> ids_;
 };
 
 struct NetState {
-    explicit NetState(ui::SimLoop& l) : loop(l), service_events(l) {}
+    explicit NetState(sim::Clock& l) : clock(l), service_events(l) {}
 
-    ui::SimLoop& loop;
+    sim::Clock& clock;
     std::map<std::pair<std::string, int32_t>, std::unique_ptr<SimService>> services;
     std::set<std::string> hosts;
     int64_t connect_delay = 1;
@@ -59,10 +59,10 @@ struct NetState {
     // Bytes from a client reach its peer: recorded, then shown to the service.
     void deliver_to_service(SimPeer& peer, const std::string& bytes) {
         if (!alive) return;
-        service_events.post_at(loop.now_ms(), [this, &peer, bytes] {
+        service_events.post_at(clock.now_ms(), [this, &peer, bytes] {
             if (!alive) return;
             peer.received_ += bytes;
-            peer.pieces_.push_back({loop.now_ms(), bytes});
+            peer.pieces_.push_back({clock.now_ms(), bytes});
             emit("peer received " + bytes);
             if (peer.service_.on_receive_) peer.service_.on_receive_(peer, bytes);
         });
@@ -71,7 +71,7 @@ struct NetState {
 
 class SimSocket final : public Socket {
 public:
-    explicit SimSocket(std::shared_ptr<NetState> net) : net_(std::move(net)), events_(net_->loop) {}
+    explicit SimSocket(std::shared_ptr<NetState> net) : net_(std::move(net)), events_(net_->clock) {}
 
     ~SimSocket() override { detach(); }
 
@@ -86,7 +86,7 @@ public:
         if (state_ != kClosed) throw Failure(kErrInvalidOperation, describe_error(kErrInvalidOperation));
         net_->emit("connect " + host + " " + std::to_string(port));
         state_ = kConnecting;
-        const int64_t now = net_->loop.now_ms();
+        const int64_t now = net_->clock.now_ms();
         const int64_t delay = net_->connect_delay;
         const int64_t timeout = net_->connect_timeout;
 
@@ -117,7 +117,7 @@ public:
             throw Failure(kErrBadState, describe_error(kErrBadState));
         net_->emit("send " + bytes);
         net_->deliver_to_service(*peer_, bytes);
-        events_.post_at(net_->loop.now_ms(), [this] {
+        events_.post_at(net_->clock.now_ms(), [this] {
             net_->emit("event SendComplete");
             if (on_send_complete_) on_send_complete_();
         });
@@ -176,7 +176,7 @@ private:
     }
 
     void establish(SimService& service) {
-        const int64_t now = net_->loop.now_ms();
+        const int64_t now = net_->clock.now_ms();
         service.peers_.push_back(std::make_unique<SimPeer>(*net_, service, this, now));
         peer_ = service.peers_.back().get();
         SimPeer& peer = *peer_;
@@ -196,7 +196,7 @@ private:
         if (peer_ != nullptr) {
             peer_->client_ = nullptr;
             peer_->closed_by_client_ = true;
-            peer_->client_closed_at_ = net_->loop.now_ms();
+            peer_->client_closed_at_ = net_->clock.now_ms();
             peer_ = nullptr;
         }
         buffer_.clear();
@@ -222,7 +222,7 @@ SimPeer::SimPeer(detail::NetState& net, SimService& service, detail::SimSocket* 
     : net_(net), service_(service), client_(client), accepted_at_(now), last_arrival_(now) {}
 
 int64_t SimPeer::schedule_at(int64_t delay_ms) {
-    const int64_t at = std::max(net_.loop.now_ms() + std::max<int64_t>(0, delay_ms), last_arrival_);
+    const int64_t at = std::max(net_.clock.now_ms() + std::max<int64_t>(0, delay_ms), last_arrival_);
     last_arrival_ = at;
     return at;
 }
@@ -292,7 +292,7 @@ std::string SimService::received() const {
 
 // --- SimNetwork ------------------------------------------------------------
 
-SimNetwork::SimNetwork(ui::SimLoop& loop) : state_(std::make_shared<detail::NetState>(loop)) {}
+SimNetwork::SimNetwork(sim::Clock& clock) : state_(std::make_shared<detail::NetState>(clock)) {}
 
 SimNetwork::~SimNetwork() {
     state_->alive = false;

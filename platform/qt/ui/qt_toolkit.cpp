@@ -29,8 +29,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "qt_text_area.h"
 #include "runtime/failure.h"
-#include "ui/qt_text_area.h"
 
 namespace monvia::ui {
 

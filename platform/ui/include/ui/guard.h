@@ -8,10 +8,7 @@
 #include <string>
 
 #include "runtime/failure.h"
-
-namespace monvia::ui {
-class Toolkit;
-}
+#include "ui/toolkit.h"
 
 namespace monvia {
 

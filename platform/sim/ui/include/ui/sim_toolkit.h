@@ -1,8 +1,9 @@
 #pragma once
 // The deterministic in-memory window toolkit, for tests. Controls are plain
 // objects; tests type, click, tick and read them. Message boxes are recorded
-// and answered at once. A virtual clock drives timers and every other posted
-// event (the simulated network posts its socket events here too), and
+// and answered at once. A virtual clock (sim/clock.h) drives timers and every
+// other posted event (the in-memory network posts its socket events on the
+// same clock), and
 // process_events() delivers the next due event. Waiting for an event that can
 // never come throws SimDeadlock instead of hanging the test.
 
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/clock.h"
 #include "ui/toolkit.h"
 
 namespace monvia::ui {
@@ -28,37 +30,6 @@ public:
 
 private:
     std::string what_;
-};
-
-// Virtual clock and event queue. Events due at the same time run in the
-// order they were posted.
-class SimLoop {
-public:
-    using EventId = uint64_t;
-
-    int64_t now_ms() const { return now_; }
-    EventId post(int64_t delay_ms, std::function<void()> fn);
-    void cancel(EventId id);
-    bool has_pending() const { return !queue_.empty(); }
-    // Time of the next event; only meaningful when has_pending().
-    int64_t next_due_ms() const;
-    // Advances the clock to the next event and runs it; false when none is queued.
-    bool run_next();
-    // Moves the clock forward to t (never backward) without running anything.
-    void advance_to(int64_t t) {
-        if (t > now_) now_ = t;
-    }
-
-private:
-    struct Key {
-        int64_t due;
-        EventId id;
-        friend auto operator<=>(const Key&, const Key&) = default;
-    };
-    std::map<Key, std::function<void()>> queue_;
-    std::map<EventId, int64_t> due_of_;
-    EventId next_id_ = 1;
-    int64_t now_ = 0;
 };
 
 class SimToolkit;
@@ -102,7 +73,7 @@ private:
     int interval_ = 0;
     std::function<void()> click_;
     std::function<void()> timer_;
-    SimLoop::EventId tick_event_ = 0;
+    sim::Clock::EventId tick_event_ = 0;
 };
 
 class SimWindow : public Window {
@@ -160,8 +131,8 @@ public:
     std::string decimal_separator() const override { return decimal_separator_; }
 
     // Test side.
-    SimLoop& loop() { return loop_; }
-    int64_t now_ms() const { return loop_.now_ms(); }
+    sim::Clock& clock() { return clock_; }
+    int64_t now_ms() const { return clock_.now_ms(); }
     void set_decimal_separator(std::string s) { decimal_separator_ = std::move(s); }
     const std::vector<Box>& boxes() const { return boxes_; }
     // Called for every box as it is shown (to put it in a shared trace).
@@ -184,7 +155,7 @@ private:
     void window_closed(SimWindow* w);
     void window_destroyed(SimWindow* w);
 
-    SimLoop loop_;
+    sim::Clock clock_;
     std::vector<SimWindow*> windows_;  // open windows, oldest first
     std::vector<Box> boxes_;
     std::function<void(const Box&)> observer_;
