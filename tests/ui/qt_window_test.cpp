@@ -21,12 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "client/client_layout.h"
 #include "panel_layout.h"
 #include "qt_test_support.h"
 #include "ui/qt_toolkit.h"
-#ifdef MONVIA_HAVE_CLIENT_LAYOUT
-#include "client/client_layout.h"
-#endif
 
 namespace monvia::ui {
 namespace {
@@ -56,12 +54,10 @@ std::vector<TableCase> table_cases() {
          [] { return std::cref(probe_layout()); },
          {"txtIn", "optB", "chkIn", "chkOut", "optX", "txtLog", "txtNote", "cmdQuit"}},
     };
-#ifdef MONVIA_HAVE_CLIENT_LAYOUT
     cases.push_back({"client",
                      [] { return std::cref(client::Test_layout()); },
                      {"txtIP", "txtPort", "txtRes", "optNew", "cmdSend", "chkAuto", "txtQty", "txtAmount",
                       "txtTicket", "chkKeep", "cmdStop"}});
-#endif
     return cases;
 }
 
@@ -432,11 +428,9 @@ TEST(WindowPlacement, PanelAndClientDoNotOverlapOnA1280x1024Screen) {
     };
     const QRect panel = outer(panel::frmTest_layout());
     EXPECT_EQ(panel.topLeft(), QPoint(614, 240));
-#ifdef MONVIA_HAVE_CLIENT_LAYOUT
     const QRect client = outer(client::Test_layout());
     EXPECT_FALSE(panel.intersects(client)) << client.x() << "," << client.y();
     EXPECT_TRUE(QRect(0, 0, 1280, 1024).contains(client));
-#endif
 }
 
 TEST(WindowPlacement, ShownWindowOpensAtItsPlaceOnTheScreen) {
