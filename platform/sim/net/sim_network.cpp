@@ -33,8 +33,6 @@ public:
         ids_.clear();
     }
 
-    sim::Clock& clock() { return clock_; }
-
 private:
     sim::Clock& clock_;
     std::set<sim::Clock::EventId> ids_;
@@ -246,8 +244,7 @@ void SimPeer::reset(int64_t delay_ms) {
 
 // --- SimService ------------------------------------------------------------
 
-SimService::SimService(detail::NetState& net, std::string host, int32_t port)
-    : net_(net), host_(std::move(host)), port_(port) {}
+SimService::SimService(std::string host, int32_t port) : host_(std::move(host)), port_(port) {}
 
 SimService& SimService::accept_after(int64_t ms) {
     mode_ = Mode::Accept;
@@ -309,7 +306,7 @@ std::unique_ptr<Socket> SimNetwork::create_socket() { return std::make_unique<de
 SimService& SimNetwork::listen(const std::string& host, int32_t port) {
     state_->hosts.insert(host);
     auto& slot = state_->services[{host, port}];
-    if (!slot) slot = std::make_unique<SimService>(*state_, host, port);
+    if (!slot) slot = std::make_unique<SimService>(host, port);
     return *slot;
 }
 

@@ -119,7 +119,7 @@ public:
     using AcceptHandler = std::function<void(SimPeer& peer)>;
 
     // Made by SimNetwork::listen.
-    SimService(detail::NetState& net, std::string host, int32_t port);
+    SimService(std::string host, int32_t port);
     SimService(const SimService&) = delete;
     SimService& operator=(const SimService&) = delete;
 
@@ -154,7 +154,6 @@ private:
     friend class SimNetwork;
     enum class Mode { Accept, NeverAccept, Refuse };
 
-    detail::NetState& net_;
     std::string host_;
     int32_t port_;
     Mode mode_ = Mode::Accept;
