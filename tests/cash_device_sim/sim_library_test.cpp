@@ -24,26 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = getenv(name)) old_ = old;
-        if (value)
-            testing_env::set_env(name, value);
-        else
-            testing_env::unset_env(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            testing_env::set_env(name_, *old_);
-        else
-            testing_env::unset_env(name_);
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
+using testing_env::ScopedEnv;
 
 // A registry reading the build's entries the way the programs find them:
 // through the override variable.

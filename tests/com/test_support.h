@@ -5,9 +5,10 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <optional>
 #include <stdexcept>
 #include <string>
+
+#include "test_env.h"
 
 namespace monvia::com::testing {
 
@@ -30,27 +31,7 @@ private:
     fs::path path_;
 };
 
-// Sets or clears an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = getenv(name)) old_ = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
+using testing_env::ScopedEnv;
 
 class ScopedCwd {
 public:

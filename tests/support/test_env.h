@@ -2,6 +2,8 @@
 // Environment variables and the process number for tests that run on Linux
 // and on Windows alike.
 
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 #if defined(_WIN32)
@@ -29,6 +31,31 @@ inline void unset_env(const std::string& name) {
     ::unsetenv(name.c_str());
 #endif
 }
+
+// Sets (or, given nullptr, removes) an environment variable for one scope;
+// the old value comes back when the scope ends.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value)
+            set_env(name_, value);
+        else
+            unset_env(name_);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            set_env(name_, *old_);
+        else
+            unset_env(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
 
 inline long process_id() {
 #if defined(_WIN32)
