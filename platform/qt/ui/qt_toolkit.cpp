@@ -265,15 +265,7 @@ void QtControl::fit_label() {
 int QtControl::value() const {
     switch (layout_.kind) {
         case ControlKind::CheckBox:
-            switch (static_cast<QCheckBox*>(button_)->checkState()) {
-                case Qt::Unchecked:
-                    return 0;
-                case Qt::PartiallyChecked:
-                    return 2;
-                case Qt::Checked:
-                    return 1;
-            }
-            return 0;
+            return button_->isChecked() ? 1 : 0;
         case ControlKind::OptionButton:
             return button_->isChecked() ? -1 : 0;
         default:
@@ -283,10 +275,7 @@ int QtControl::value() const {
 
 void QtControl::set_value(int value) {
     if (layout_.kind == ControlKind::CheckBox) {
-        // 0 unticked, 2 greyed (neither), anything else ticked.
-        auto* box = static_cast<QCheckBox*>(button_);
-        box->setTristate(value == 2);
-        box->setCheckState(value == 0 ? Qt::Unchecked : value == 2 ? Qt::PartiallyChecked : Qt::Checked);
+        button_->setChecked(value != 0);
     } else if (layout_.kind == ControlKind::OptionButton) {
         if (value != 0) {
             button_->setChecked(true);  // Qt deselects the others of the group
@@ -323,9 +312,6 @@ void QtControl::rearm() {
 }
 
 void QtControl::clicked() {
-    // Greyed is a state only the program sets; the user's click leaves it
-    // for good, so that clicks toggle between ticked and unticked.
-    if (auto* box = qobject_cast<QCheckBox*>(button_)) box->setTristate(false);
     if (QtToolkit* tk = window_.toolkit()) tk->deliver(click_);
 }
 

@@ -20,6 +20,10 @@ SimControl::~SimControl() {
 }
 
 void SimControl::set_value(int value) {
+    if (layout_.kind == ControlKind::CheckBox) {
+        value_ = value != 0 ? 1 : 0;
+        return;
+    }
     if (layout_.kind == ControlKind::OptionButton) {
         const bool selected = value != 0;
         if (selected) {
@@ -30,9 +34,8 @@ void SimControl::set_value(int value) {
                     c->value_ = 0;
         }
         value_ = selected ? -1 : 0;
-        return;
     }
-    value_ = value;
+    // Other kinds have no value: it stays 0.
 }
 
 void SimControl::set_enabled(bool enabled) {
@@ -150,7 +153,11 @@ void SimToolkit::process_events() {
 }
 
 int SimToolkit::run() {
-    while (!ended_ && clock_.run_next()) {
+    try {
+        while (!ended_ && clock_.run_next()) {
+        }
+    } catch (const ProgramEnded&) {
+        // A handler that was waiting unwound as the program ended.
     }
     return exit_code_;
 }
