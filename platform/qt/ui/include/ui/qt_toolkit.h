@@ -9,11 +9,11 @@
 // the program ends, which is when end_program() is called or the last of its
 // windows is closed). The toolkit must outlive its windows.
 //
-// Handlers run on the user-interface thread from inside the Qt event loop.
-// Qt cannot carry an exception through its loop, so an exception that leaves
-// a handler is held and rethrown from the process_events() or run() call that
-// was waiting, as the in-memory toolkit does; ProgramEnded leaving a handler
-// is dropped, since the program is already over.
+// The seam's rules are in ui/toolkit.h. What Qt adds: handlers run from
+// inside the Qt event loop, which cannot carry an exception, so one that
+// leaves a handler is held there and rethrown from the process_events() or
+// run() call that was waiting; ProgramEnded leaving a handler is dropped,
+// since the program is already over.
 
 #include <cstdint>
 #include <exception>

@@ -9,25 +9,10 @@
 // (ui::SimToolkit::process_events / advance / run_until_idle), never inside
 // the socket call that caused it.
 //
-// Semantics of a simulated socket, the same as the Qt backend's:
-// - State: 0 closed, 6 while an attempt is under way, 7 exactly while
-//   connected, 8 after the peer closed its side, 9 after an error.
-// - connect() returns at once; every attempt ends in exactly one Connect or
-//   one Error event: 11001 for a host the network does not know (or an empty
-//   host), 10049 for a port outside 1..65535, 10061 for a known host with no
-//   service on the port or a refusing service (all after the connect delay),
-//   10060 after the socket's own connect time-out (20 s unless changed) for a
-//   service that never completes the handshake. connect() on a socket that is
-//   not closed throws Failure 40020.
-// - close() is harmless on a closed socket; once it returns no further event
-//   of that connection is delivered and waiting bytes are dropped.
-// - send_data() on a socket whose State is not 7 throws Failure 40006; bytes
-//   go out exactly as given (zero bytes included) and reach the service
-//   without delay, followed by a SendComplete event.
-// - get_data() returns every byte waiting and empties the buffer.
-//   DataArrival carries the number of bytes waiting when it is raised.
-// - The peer's orderly close sets State 8 and raises no event (bytes still
-//   waiting can be read); its reset raises Error 10054 and sets State 9.
+// The seam's rules are in net/socket.h; here every outcome comes in virtual
+// time: after the network's connect delay (a host lookup, a refusal, a
+// handshake) or after the connect time-out, both adjustable below. Bytes
+// sent by the client reach the service without delay.
 //
 // The bytes of one connection never overtake each other: a piece sent with a
 // delay arrives at now + delay, but never before a piece sent earlier; close

@@ -1,15 +1,14 @@
 #pragma once
-// The deterministic in-memory window toolkit, for tests. Controls are plain
-// objects; tests type, click, tick and read them. Message boxes are recorded
-// and answered at once. A virtual clock (sim/clock.h) drives timers and every
-// other posted event (the in-memory network posts its socket events on the
-// same clock), and
-// process_events() delivers the next due event. Waiting for an event that can
-// never come throws SimDeadlock instead of hanging the test.
+// The deterministic in-memory window toolkit, for tests; the seam's rules are
+// in ui/toolkit.h. What it adds: controls are plain objects that tests type
+// into, click, tick and read; message boxes are recorded and answered at
+// once; a virtual clock (sim/clock.h) drives timers and every other posted
+// event (the in-memory network posts its socket events on the same clock),
+// and process_events() delivers the next due event. Waiting for an event
+// that can never come throws SimDeadlock instead of hanging the test.
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
