@@ -9,10 +9,10 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "backend_name.h"
 #include "net/sim_network.h"
 #include "net/socket.h"
 #include "runtime/failure.h"
@@ -40,6 +40,7 @@ constexpr const char* kLoopback = "127.0.0.1";
 
 // The in-memory network: services in virtual time, the clock run by the test.
 struct InMemoryBackend {
+    static constexpr const char* kName = "InMemory";
     // The service end of the test's connection.
     class Server {
     public:
@@ -102,6 +103,7 @@ void pump(int ms) {
 
 // Real sockets on the loopback interface.
 struct QtBackend {
+    static constexpr const char* kName = "Qt";
     // A loopback server that keeps its accepted connections.
     class Server {
     public:
@@ -261,13 +263,7 @@ using Backends = ::testing::Types<InMemoryBackend, QtBackend>;
 using Backends = ::testing::Types<InMemoryBackend>;
 #endif
 
-struct BackendName {
-    template <class T>
-    static std::string GetName(int) {
-        return std::is_same_v<T, InMemoryBackend> ? "InMemory" : "Qt";
-    }
-};
-TYPED_TEST_SUITE(SocketContract, Backends, BackendName);
+TYPED_TEST_SUITE(SocketContract, Backends, monvia::seams::BackendName);
 
 // ---- Connecting ---------------------------------------------------------------
 

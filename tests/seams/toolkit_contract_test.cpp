@@ -11,9 +11,9 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <type_traits>
 #include <vector>
 
+#include "backend_name.h"
 #include "probe_layout.h"
 #include "runtime/failure.h"
 #include "ui/sim_toolkit.h"
@@ -35,6 +35,7 @@ using seams::probe_layout;
 
 // What a test does as the user or as the clock, on the in-memory toolkit.
 struct InMemoryBackend {
+    static constexpr const char* kName = "InMemory";
     SimToolkit tk;
 
     Toolkit& toolkit() { return tk; }
@@ -62,6 +63,7 @@ QApplication& application() { return *static_cast<QApplication*>(QCoreApplicatio
 // The same on the Qt toolkit, through the window system where a user would
 // act, so that Qt's own rules apply.
 struct QtBackend {
+    static constexpr const char* kName = "Qt";
     QtToolkit tk{application()};
 
     Toolkit& toolkit() { return tk; }
@@ -126,13 +128,7 @@ using Backends = ::testing::Types<InMemoryBackend, QtBackend>;
 using Backends = ::testing::Types<InMemoryBackend>;
 #endif
 
-struct BackendName {
-    template <class T>
-    static std::string GetName(int) {
-        return std::is_same_v<T, InMemoryBackend> ? "InMemory" : "Qt";
-    }
-};
-TYPED_TEST_SUITE(ToolkitContract, Backends, BackendName);
+TYPED_TEST_SUITE(ToolkitContract, Backends, monvia::seams::BackendName);
 
 // ---- Controls and clicks ------------------------------------------------------
 
