@@ -8,9 +8,10 @@
 namespace monvia::panel {
 
 void frmTest::cmdConnect_Click() {
-    device();  // the instance exists before the host field is read
-    const std::string host = window_->control("txtHost").text();  // passed on as typed
-    device().set_Host(host);
+    // The instance exists before the host field is read; the host is passed
+    // on as typed.
+    device();
+    device().set_Host(txtHost.text());
     if (device().Connect()) {
         report("Connect OK");
         return;

@@ -6,7 +6,11 @@
 namespace monvia::panel {
 
 frmTest::frmTest(ui::Toolkit& toolkit, com::ClassRegistry& registry)
-    : toolkit_(toolkit), registry_(registry), window_(toolkit.create_window(frmTest_layout())) {
+    : toolkit_(toolkit),
+      registry_(registry),
+      window_(toolkit.create_window(frmTest_layout())),
+      txtImp(window_->control("txtImp")),
+      txtHost(window_->control("txtHost")) {
     bind("cmdConnect", &frmTest::cmdConnect_Click);
     bind("cmdDisconnect", &frmTest::cmdDisconnect_Click);
     bind("cmdConfig", &frmTest::cmdConfig_Click);
@@ -71,7 +75,7 @@ std::optional<int32_t> frmTest::read_amount(ErrorResume& resume) {
     std::optional<int32_t> amount;
     resume.step([&] {
         const NumberLocale locale{toolkit_.decimal_separator()};
-        amount = to_int32(window_->control("txtImp").text(), locale);
+        amount = to_int32(txtImp.text(), locale);
     });
     return amount;
 }

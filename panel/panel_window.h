@@ -84,6 +84,9 @@ private:
     ui::Toolkit& toolkit_;
     com::ClassRegistry& registry_;
     std::unique_ptr<ui::Window> window_;
+    // The fields the commands read, looked up once when the window is made.
+    ui::Control& txtImp;
+    ui::Control& txtHost;
     std::optional<CashDevice> device_;
 };
 
