@@ -30,10 +30,10 @@ void frmTest::cmdBlidCashBox_Click() {
 // an interface-level failure does not end the program, and it is reported as
 // a NOK with the failure's number and description, never as success.
 void frmTest::cmdZbyAmount_Click() {
-    ErrorResume resume;
-    const auto amount = read_amount(resume);
+    const auto amount = read_amount();
     if (!amount) return;
 
+    ErrorResume resume;
     int32_t coins = 0, notes = 0, change = *amount;
     bool result = false;
     const auto nok = [&](const ErrorDetails& e) {

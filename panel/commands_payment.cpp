@@ -6,8 +6,7 @@
 namespace monvia::panel {
 
 void frmTest::cmdCharge_Click() {
-    ErrorResume resume;
-    const auto amount = read_amount(resume);
+    const auto amount = read_amount();
     if (!amount) return;
     // From the first component call on, failures are not handled here.
     int32_t inserted = 0, returned = 0;
@@ -18,8 +17,7 @@ void frmTest::cmdCharge_Click() {
 }
 
 void frmTest::cmdPaySpecific_Click() {
-    ErrorResume resume;
-    const auto amount = read_amount(resume);
+    const auto amount = read_amount();
     if (!amount) return;
     int32_t paid = 0;
     const bool result = device().PaySpecific(*amount, paid);
@@ -47,10 +45,10 @@ void frmTest::cmdAddChange_Click() {
 // as success, though: it is reported as a NOK with the failure's own number
 // and description in place of the component's error code and text.
 void frmTest::cmdPay_Click() {
-    ErrorResume resume;
-    const auto amount = read_amount(resume);
+    const auto amount = read_amount();
     if (!amount) return;
 
+    ErrorResume resume;
     int32_t paid = 0;
     bool result = false;
     const auto nok = [&](const ErrorDetails& e) { report(nok_report("Pay NOK, Paid = ", decimal(paid), e)); };

@@ -70,8 +70,8 @@ void frmTest::report_outcome(bool result, std::string_view ok_lead, std::string_
     report(nok_report(nok_lead, values(), error));
 }
 
-std::optional<int32_t> frmTest::read_amount(ErrorResume& resume) {
-    resume.clear();
+std::optional<int32_t> frmTest::read_amount() {
+    ErrorResume resume;
     std::optional<int32_t> amount;
     resume.step([&] {
         const NumberLocale locale{toolkit_.decimal_separator()};

@@ -73,9 +73,10 @@ private:
     void report_outcome(bool result, std::string_view ok_lead, std::string_view nok_lead,
                         const std::function<std::string()>& values);
 
-    // The amount rule: reads txtImp in error-resume mode; nullopt when the text
-    // holds no valid amount, in which case the command ends silently.
-    std::optional<int32_t> read_amount(ErrorResume& resume);
+    // The amount rule: reads txtImp in error-resume mode of its own; nullopt
+    // when the text holds no valid amount, in which case the command ends
+    // silently.
+    std::optional<int32_t> read_amount();
 
     void cash_box_control(CashBoxMode mode, std::string_view ok_lead, std::string_view nok_lead);
 
