@@ -26,29 +26,16 @@ void frmTest::cmdBlidCashBox_Click() {
     cash_box_control(CashBoxMode::Blind, "BlindCashBox OK, CoinsCBValue ", "BlindCashBox NOK, CoinsCBValue ");
 }
 
-// Z by amount stays in error-resume mode after reading its amount, like Pay:
-// an interface-level failure does not end the program, and it is reported as
-// a NOK with the failure's number and description, never as success.
+// Z by amount, like Pay, stays in error-resume mode after reading its amount:
+// an interface-level failure is reported as a NOK and does not end the program.
 void frmTest::cmdZbyAmount_Click() {
     const auto amount = read_amount();
     if (!amount) return;
-
-    ErrorResume resume;
     int32_t coins = 0, notes = 0, change = *amount;
-    bool result = false;
-    const auto nok = [&](const ErrorDetails& e) {
-        report(nok_report("Z by Amount NOK, CoinsCBValue ", cash_box_values(coins, notes, change), e));
-    };
-    if (!resume.step(
-            [&] { result = device().CashBoxControl(CashBoxMode::ZByAmount, coins, notes, change); })) {
-        nok(details_of(*resume.last()));
-        return;
-    }
-    if (result) {
-        report(ok_report("Z by Amount OK, CoinsCBValue ", cash_box_values(coins, notes, change)));
-        return;
-    }
-    nok(read_error_resumed(resume));
+    report_outcome_resumed(
+        [&] { return device().CashBoxControl(CashBoxMode::ZByAmount, coins, notes, change); },
+        "Z by Amount OK, CoinsCBValue ", "Z by Amount NOK, CoinsCBValue ",
+        [&] { return cash_box_values(coins, notes, change); });
 }
 
 void frmTest::cmdEmptyCB_Click() {

@@ -40,31 +40,20 @@ void frmTest::cmdAddChange_Click() {
                    "AddChange OK, added = ", "AddChange NOK, added = ", [&] { return decimal(added); });
 }
 
-// Pay stays in error-resume mode after reading its amount: the program does
-// not end on an interface-level failure here. Such a failure is never shown
-// as success, though: it is reported as a NOK with the failure's own number
-// and description in place of the component's error code and text.
+// Pay stays in error-resume mode after reading its amount: an interface-level
+// failure is reported as a NOK and does not end the program. After the
+// component's own NOK, and only then, its error goes to its handler.
 void frmTest::cmdPay_Click() {
     const auto amount = read_amount();
     if (!amount) return;
-
-    ErrorResume resume;
     int32_t paid = 0;
-    bool result = false;
-    const auto nok = [&](const ErrorDetails& e) { report(nok_report("Pay NOK, Paid = ", decimal(paid), e)); };
-
-    if (!resume.step([&] { result = device().Pay(*amount, paid); })) {
-        nok(details_of(*resume.last()));
-        return;
-    }
-    if (result) {
-        report(ok_report("Pay OK, Paid = ", decimal(paid)));
-        return;
-    }
-
-    nok(read_error_resumed(resume));
+    const Outcome outcome =
+        report_outcome_resumed([&] { return device().Pay(*amount, paid); },
+                               "Pay OK, Paid = ", "Pay NOK, Paid = ", [&] { return decimal(paid); });
+    if (outcome != Outcome::Nok) return;
 
     // Follow-up: the error is read afresh and handed to the component's handler.
+    ErrorResume resume;
     ErrorDetails again;
     VARIANT_BOOL flag = kFalse;
     bool handled = false;

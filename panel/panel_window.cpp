@@ -52,7 +52,8 @@ ErrorDetails frmTest::read_error() {
     return e;
 }
 
-ErrorDetails frmTest::read_error_resumed(ErrorResume& resume) {
+ErrorDetails frmTest::read_error_resumed() {
+    ErrorResume resume;
     ErrorDetails e;
     if (resume.step([&] { e.code = device().LastErrorCode(); }) &&
         resume.step([&] { e.text = device().LastErrorText(); }))
@@ -68,6 +69,24 @@ void frmTest::report_outcome(bool result, std::string_view ok_lead, std::string_
     }
     const ErrorDetails error = read_error();
     report(nok_report(nok_lead, values(), error));
+}
+
+frmTest::Outcome frmTest::report_outcome_resumed(const std::function<bool()>& call, std::string_view ok_lead,
+                                                 std::string_view nok_lead,
+                                                 const std::function<std::string()>& values) {
+    ErrorResume resume;
+    bool result = false;
+    if (!resume.step([&] { result = call(); })) {
+        report(nok_report(nok_lead, values(), details_of(*resume.last())));
+        return Outcome::Failed;
+    }
+    if (result) {
+        report(ok_report(ok_lead, values()));
+        return Outcome::Ok;
+    }
+    const ErrorDetails error = read_error_resumed();
+    report(nok_report(nok_lead, values(), error));
+    return Outcome::Nok;
 }
 
 std::optional<int32_t> frmTest::read_amount() {

@@ -66,12 +66,23 @@ private:
     ErrorDetails read_error();
     // The same in error-resume mode: when a read fails, the failure's number
     // and description stand in for the component's code and text.
-    ErrorDetails read_error_resumed(ErrorResume& resume);
+    ErrorDetails read_error_resumed();
 
     // Shows the OK report when result is true, else reads the error and shows
     // the NOK report. values() joins the outputs as they stand after the call.
     void report_outcome(bool result, std::string_view ok_lead, std::string_view nok_lead,
                         const std::function<std::string()>& values);
+
+    // What a component call made in error-resume mode came to: True, False,
+    // or an interface-level failure of the call itself.
+    enum class Outcome { Ok, Nok, Failed };
+
+    // Makes the call in error-resume mode and reports it like report_outcome,
+    // except that a failure never ends the program and is never shown as
+    // success: a failing call, or a failing read of the error after False, is
+    // reported as a NOK with the failure's number and description.
+    Outcome report_outcome_resumed(const std::function<bool()>& call, std::string_view ok_lead,
+                                   std::string_view nok_lead, const std::function<std::string()>& values);
 
     // The amount rule: reads txtImp in error-resume mode of its own; nullopt
     // when the text holds no valid amount, in which case the command ends
