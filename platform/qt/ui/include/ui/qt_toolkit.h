@@ -167,7 +167,6 @@ public:
     bool program_ended() const override { return ended_; }
     std::string decimal_separator() const override;
 
-    QApplication& application() const { return app_; }
     // The message box on screen, innermost first when boxes are nested; nullptr when none.
     QMessageBox* open_message_box() const { return boxes_.empty() ? nullptr : boxes_.back(); }
 
