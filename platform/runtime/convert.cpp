@@ -64,35 +64,11 @@ ConvertResult convert_integer(std::string_view text, const NumberLocale& locale,
     return result;
 }
 
-std::optional<int32_t> try_to_int32(std::string_view text, const NumberLocale& locale) {
-    auto r = convert_integer(text, locale, INT32_MIN, INT32_MAX);
-    if (!r.value) return std::nullopt;
-    return static_cast<int32_t>(*r.value);
-}
-
-std::optional<int16_t> try_to_int16(std::string_view text, const NumberLocale& locale) {
-    auto r = convert_integer(text, locale, INT16_MIN, INT16_MAX);
-    if (!r.value) return std::nullopt;
-    return static_cast<int16_t>(*r.value);
-}
-
-namespace {
-
-int64_t convert_or_throw(std::string_view text, const NumberLocale& locale, int64_t lo, int64_t hi) {
-    auto r = convert_integer(text, locale, lo, hi);
-    if (r.value) return *r.value;
+int32_t to_int32(std::string_view text, const NumberLocale& locale) {
+    const auto r = convert_integer(text, locale, INT32_MIN, INT32_MAX);
+    if (r.value) return static_cast<int32_t>(*r.value);
     if (r.error == ConvertError::OutOfRange) throw Failure(kErrOverflow, "Overflow");
     throw Failure(kErrTypeMismatch, "Type mismatch");
-}
-
-}  // namespace
-
-int32_t to_int32(std::string_view text, const NumberLocale& locale) {
-    return static_cast<int32_t>(convert_or_throw(text, locale, INT32_MIN, INT32_MAX));
-}
-
-int16_t to_int16(std::string_view text, const NumberLocale& locale) {
-    return static_cast<int16_t>(convert_or_throw(text, locale, INT16_MIN, INT16_MAX));
 }
 
 int16_t narrow_to_int16(int32_t value) {

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "runtime/failure.h"
 
@@ -86,22 +87,40 @@ std::string with_separator(std::string text, const std::string& sep) {
     return out;
 }
 
+// A field's conversion as the programs make it, with a failure as nullopt.
+std::optional<int32_t> int32_of(std::string_view text, const NumberLocale& locale) {
+    try {
+        return monvia::to_int32(text, locale);
+    } catch (const monvia::Failure&) {
+        return std::nullopt;
+    }
+}
+
+// A 16-bit field: converted to 32 bits, then narrowed.
+std::optional<int16_t> int16_of(std::string_view text, const NumberLocale& locale) {
+    try {
+        return monvia::narrow_to_int16(monvia::to_int32(text, locale));
+    } catch (const monvia::Failure&) {
+        return std::nullopt;
+    }
+}
+
 class ConvertInt32 : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(ConvertInt32, FollowsTheRulesWithTheLocalesSeparator) {
     const NumberLocale locale{GetParam()};
     for (const auto& c : kInt32Cases) {
         const std::string text = with_separator(c.text, GetParam());
-        EXPECT_EQ(monvia::try_to_int32(text, locale), c.expected) << "text: [" << text << "]";
+        EXPECT_EQ(int32_of(text, locale), c.expected) << "text: [" << text << "]";
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Separators, ConvertInt32, ::testing::Values(".", ",", "\xd9\xab"));
 
 TEST(Convert, TheOtherSeparatorIsNotAccepted) {
-    EXPECT_EQ(monvia::try_to_int32("12.5", NumberLocale{","}), std::nullopt);
-    EXPECT_EQ(monvia::try_to_int32("12,5", NumberLocale{"."}), std::nullopt);
-    EXPECT_EQ(monvia::try_to_int32("1,000", NumberLocale{"."}), std::nullopt);  // no digit grouping
+    EXPECT_EQ(int32_of("12.5", NumberLocale{","}), std::nullopt);
+    EXPECT_EQ(int32_of("12,5", NumberLocale{"."}), std::nullopt);
+    EXPECT_EQ(int32_of("1,000", NumberLocale{"."}), std::nullopt);  // no digit grouping
 }
 
 TEST(Convert, SixteenBitRange) {
@@ -113,7 +132,7 @@ TEST(Convert, SixteenBitRange) {
         {"32767", 32767},          {"32768", std::nullopt}, {"-32768", -32768}, {"-32769", std::nullopt},
         {"32767.5", std::nullopt}, {"-32768.5", -32768},    {"100", 100},       {"x", std::nullopt},
     };
-    for (const auto& c : cases) EXPECT_EQ(monvia::try_to_int16(c.text, l), c.expected) << c.text;
+    for (const auto& c : cases) EXPECT_EQ(int16_of(c.text, l), c.expected) << c.text;
 }
 
 TEST(Convert, ThrowingFormsGiveTypeMismatchOrOverflow) {
@@ -134,7 +153,6 @@ TEST(Convert, ThrowingFormsGiveTypeMismatchOrOverflow) {
         }
     }
     EXPECT_EQ(monvia::to_int32(" 42 ", l), 42);
-    EXPECT_THROW(monvia::to_int16("40000", l), monvia::Failure);
     EXPECT_THROW(monvia::narrow_to_int16(32768), monvia::Failure);
     EXPECT_EQ(monvia::narrow_to_int16(-32768), -32768);
 }

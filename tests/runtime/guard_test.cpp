@@ -89,8 +89,6 @@ TEST(ErrorResume, SkipsAFailingStepAndRecordsIt) {
     EXPECT_EQ(done, (std::vector<int>{1, 3}));
     ASSERT_TRUE(resume.last().has_value());
     EXPECT_EQ(resume.last()->number(), 6);
-    resume.clear();
-    EXPECT_FALSE(resume.last().has_value());
 }
 
 }  // namespace

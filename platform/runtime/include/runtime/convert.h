@@ -30,15 +30,12 @@ struct ConvertResult {
 // Converts and checks the range [lo, hi]; text is UTF-8.
 ConvertResult convert_integer(std::string_view text, const NumberLocale& locale, int64_t lo, int64_t hi);
 
-std::optional<int32_t> try_to_int32(std::string_view text, const NumberLocale& locale);
-std::optional<int16_t> try_to_int16(std::string_view text, const NumberLocale& locale);
-
-// Throwing forms: Failure 13 "Type mismatch" for a text that is not a number,
-// Failure 6 "Overflow" for a number outside the range.
+// The programs' conversion of a field: Failure 13 "Type mismatch" for a text
+// that is not a number, Failure 6 "Overflow" for a number outside 32 bits.
 int32_t to_int32(std::string_view text, const NumberLocale& locale);
-int16_t to_int16(std::string_view text, const NumberLocale& locale);
 
 // Narrows a 32-bit value to 16 bits; Failure 6 "Overflow" outside the range.
+// A 16-bit field is read as to_int32 followed by this.
 int16_t narrow_to_int16(int32_t value);
 
 // Plain decimal: minus sign for negatives, no plus, no grouping, no leading zeros.

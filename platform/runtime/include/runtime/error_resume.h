@@ -24,7 +24,6 @@ public:
         }
     }
 
-    void clear() { last_.reset(); }
     const std::optional<Failure>& last() const { return last_; }
 
 private:
