@@ -260,7 +260,10 @@ TEST(ComPtr, CountsReferences) {
         ComPtr<IUnknown> other;
         other = a;
         EXPECT_EQ(obj.refs, 2);
-        other = other;  // self-assignment keeps the count
+        // Self-assignment keeps the count (through a second name, as it
+        // happens in real code, e.g. a[i] = a[j] with i == j).
+        const ComPtr<IUnknown>& same = other;
+        other = same;
         EXPECT_EQ(obj.refs, 2);
         other = nullptr;
         EXPECT_EQ(obj.refs, 1);
