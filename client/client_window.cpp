@@ -1,5 +1,5 @@
-// The window object: creation from the layout, control look-up, handler
-// binding, and the byte/text rules shared by the handler groups.
+// The window object: creation from the layout, control look-up and handler
+// binding.
 
 #include "client_window.h"
 
@@ -7,28 +7,6 @@
 #include "ui/guard.h"
 
 namespace monvia::client {
-
-std::string bytes_to_text(std::string_view bytes) {
-    std::string text;
-    text.reserve(bytes.size());
-    for (char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x80) {
-            text.push_back(c);
-        } else {
-            // Two-byte UTF-8 form of U+0080 to U+00FF.
-            text.push_back(static_cast<char>(0xC0 | (b >> 6)));
-            text.push_back(static_cast<char>(0x80 | (b & 0x3F)));
-        }
-    }
-    return text;
-}
-
-std::string create_line(int32_t ticket, int32_t amount) {
-    return "C|" + decimal(ticket) + "|" + decimal(amount);
-}
-
-std::string check_line(int32_t ticket) { return "S|" + decimal(ticket); }
 
 Test::Test(ui::Toolkit& toolkit, std::unique_ptr<net::Socket> socket)
     : toolkit_(toolkit),

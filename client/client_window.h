@@ -28,10 +28,6 @@ inline constexpr uint8_t kOutcomeError = 2;
 // itself and a zero byte is kept), stored as UTF-8.
 std::string bytes_to_text(std::string_view bytes);
 
-// The request lines, built from the converted field values.
-std::string create_line(int32_t ticket, int32_t amount);
-std::string check_line(int32_t ticket);
-
 class Test {
 public:
     Test(ui::Toolkit& toolkit, std::unique_ptr<net::Socket> socket);

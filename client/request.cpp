@@ -1,9 +1,23 @@
 // The request line and the transcript.
 
+#include <string>
+#include <string_view>
+
 #include "client_window.h"
 #include "runtime/error_resume.h"
 
 namespace monvia::client {
+
+namespace {
+
+// The request lines, built from the converted field values.
+std::string create_line(int32_t ticket, int32_t amount) {
+    return "C|" + decimal(ticket) + "|" + decimal(amount);
+}
+
+std::string check_line(int32_t ticket) { return "S|" + decimal(ticket); }
+
+}  // namespace
 
 void Test::SendRequest() {
     // Nothing in here is reported: a failing step is skipped and the next
@@ -24,6 +38,22 @@ void Test::SendRequest() {
     // Error event. No events are processed between sending and showing, so
     // the request always stands above its replies.
     resume.step([&] { txtRes.set_text("--> " + line); });
+}
+
+std::string bytes_to_text(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    for (char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            text.push_back(c);
+        } else {
+            // Two-byte UTF-8 form of U+0080 to U+00FF.
+            text.push_back(static_cast<char>(0xC0 | (b >> 6)));
+            text.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+        }
+    }
+    return text;
 }
 
 void Test::WS_DataArrival(int32_t /*bytes_total*/) {
