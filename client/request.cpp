@@ -32,7 +32,8 @@ void Test::SendRequest() {
     if (!connected) return;  // dropped silently; the cycle goes on as if sent
 
     std::string line;
-    resume.step([&] { line = optNew.value() == -1 ? create_line(ticket, amount) : check_line(ticket); });
+    resume.step(
+        [&] { line = optNew.value() == ui::kSelected ? create_line(ticket, amount) : check_line(ticket); });
     resume.step([&] { socket_->send_data(line); });
     // Shown also when the send failed; a broken connection shows up as an
     // Error event. No events are processed between sending and showing, so
@@ -59,7 +60,7 @@ std::string bytes_to_text(std::string_view bytes) {
 void Test::WS_DataArrival(int32_t /*bytes_total*/) {
     const std::string piece = bytes_to_text(socket_->get_data());
     txtRes.append_text("\r\n<-- " + piece);
-    if (chkKeep.value() == 0) socket_->close();
+    if (chkKeep.value() == ui::kUnticked) socket_->close();
 }
 
 }  // namespace monvia::client

@@ -32,7 +32,7 @@ void Test::Timer1_Timer() {
     }
     SendRequest();
 
-    if (chkAuto.value() == 1) {
+    if (chkAuto.value() == ui::kTicked) {
         {
             // The fields are read again at every step, after the request; a
             // text that does not convert (or a quantity outside 16 bits)
@@ -43,7 +43,7 @@ void Test::Timer1_Timer() {
         }
         if (quantity > 1) {
             txtQty.set_text(decimal(quantity - 1));
-            if (optNew.value() == -1) {
+            if (optNew.value() == ui::kSelected) {
                 // A ticket that cannot be counted up ends the series here,
                 // with the request fields enabled again.
                 if (ticket < std::numeric_limits<int32_t>::max()) {

@@ -119,7 +119,7 @@ TEST(Connection, AFailedAttemptLeavesOnlyTheErrorInTheTranscript) {
         EXPECT_FALSE(description.empty());
         EXPECT_EQ(rig.text("txtRes"), number + " - " + description);
         EXPECT_GE(rig.tk.now_ms(), c.at_least_ms);
-        EXPECT_EQ(rig.test->ConnectOutcome, 2);
+        EXPECT_EQ(rig.test->ConnectOutcome, kOutcomeError);
         // Nothing went out; the series is over with the request fields usable
         // and holding the request that was not sent.
         EXPECT_TRUE(rig.requests().empty());
@@ -141,7 +141,7 @@ TEST(Connection, AnErrorOnAnOpenConnectionIsShownAndTheNextRequestReconnects) {
     });
     rig.send_and_settle();
     EXPECT_EQ(rig.text("txtRes").substr(0, 8), "10054 - ");
-    EXPECT_EQ(rig.test->ConnectOutcome, 2);
+    EXPECT_EQ(rig.test->ConnectOutcome, kOutcomeError);
     // The error handler itself does not close the socket.
     EXPECT_EQ(rig.trace.back().substr(0, 18), "event Error 10054 ");
     EXPECT_EQ(rig.test->WS().state(), net::kError);

@@ -141,7 +141,7 @@ TEST_F(Loopback, AutomaticSeriesOfThree) {
     TicketService service({});
     ASSERT_GT(service.port(), 0);
     use_port(service.port());
-    control("chkAuto").set_value(1);
+    control("chkAuto").set_value(ui::kTicked);
     control("txtTicket").set_text("41");
     control("txtQty").set_text("3");
     send_and_wait("<-- ");
@@ -153,8 +153,8 @@ TEST_F(Loopback, AutomaticSeriesOfThree) {
         service.log_lines(" request "),
         (std::vector<std::string>{"#1 request C|41|100", "#2 request C|42|100", "#3 request C|43|100"}));
     // The earlier two were created as well: asking for them finds them.
-    control("chkAuto").set_value(0);
-    control("optChk").set_value(-1);
+    control("chkAuto").set_value(ui::kUnticked);
+    control("optChk").set_value(ui::kSelected);
     for (const char* ticket : {"41", "42"}) {
         control("txtTicket").set_text(ticket);
         send_and_wait("<-- ");
@@ -166,13 +166,13 @@ TEST_F(Loopback, KeptConnection) {
     TicketService service({"--keep"});
     ASSERT_GT(service.port(), 0);
     use_port(service.port());
-    control("chkKeep").set_value(1);
+    control("chkKeep").set_value(ui::kTicked);
     send_and_wait("<-- ");
     EXPECT_EQ(text("txtRes"), "--> C|1|100\r\n<-- OK|1|CREATED|100");
     EXPECT_EQ(test_->WS().state(), net::kConnected);
     // Reused even though the port field no longer names the service.
     control("txtPort").set_text(std::to_string(free_port()));
-    control("optChk").set_value(-1);
+    control("optChk").set_value(ui::kSelected);
     send_and_wait("<-- ");
     EXPECT_EQ(text("txtRes"), "--> S|1\r\n<-- OK|1|CREATED");
     EXPECT_EQ(test_->WS().state(), net::kConnected);
@@ -189,7 +189,7 @@ TEST_F(Loopback, RefusedPort) {
     send_and_wait("10061 - ");
     EXPECT_TRUE(text("txtRes").starts_with("10061 - ")) << text("txtRes");
     EXPECT_EQ(text("txtRes").find("earlier"), std::string::npos);
-    EXPECT_EQ(test_->ConnectOutcome, 2);
+    EXPECT_EQ(test_->ConnectOutcome, kOutcomeError);
     EXPECT_EQ(text("txtTicket"), "1");
 }
 
@@ -205,7 +205,7 @@ TEST_F(Loopback, ReplyInTwoPieces) {
         TicketService service({"--split", "300"});
         ASSERT_GT(service.port(), 0);
         use_port(service.port());
-        control("chkKeep").set_value(c.keep ? 1 : 0);
+        control("chkKeep").set_value(c.keep ? ui::kTicked : ui::kUnticked);
         send_and_wait("<-- ");
         settle(800);  // time for the second piece, when it may come
         EXPECT_EQ(text("txtRes"), c.transcript);
@@ -234,7 +234,7 @@ TEST_F(Loopback, AFloodArrivesWholeInBoundedPiecesOrOnlyItsFirstPieceWithoutKeep
         TicketService service({"--keep", "--flood", QString::number(kFlood)});
         ASSERT_GT(service.port(), 0);
         use_port(service.port());
-        control("chkKeep").set_value(keep ? 1 : 0);
+        control("chkKeep").set_value(keep ? ui::kTicked : ui::kUnticked);
         send_and_wait("<-- ");
         if (keep) {
             ASSERT_TRUE(wait_until([&] { return text("txtRes").ends_with("FLOOD|30000"); }, 30'000));

@@ -63,8 +63,8 @@ TEST_F(QtClientWindow, ControlsStandWhereTheirRowsSay) {
     ASSERT_NE(timer, nullptr);
     EXPECT_FALSE(timer->isActive());
     EXPECT_EQ(window_->control("Timer1").interval(), 1);
-    EXPECT_EQ(window_->control("optNew").value(), -1);
-    EXPECT_EQ(window_->control("optChk").value(), 0);
+    EXPECT_EQ(window_->control("optNew").value(), ui::kSelected);
+    EXPECT_EQ(window_->control("optChk").value(), ui::kNotSelected);
 }
 
 TEST_F(QtClientWindow, TabKeyVisitsTheStops) {

@@ -104,31 +104,31 @@ TEST(ClientWindow, StartValues) {
         {"txtAmount", "100"},   {"txtQty", "100"},    {"txtRes", ""},
     };
     for (const auto& [name, text] : texts) EXPECT_EQ(rig.text(name), text) << name;
-    EXPECT_EQ(rig.control("optNew").value(), -1);
-    EXPECT_EQ(rig.control("optChk").value(), 0);
-    EXPECT_EQ(rig.control("chkAuto").value(), 0);
-    EXPECT_EQ(rig.control("chkKeep").value(), 0);
+    EXPECT_EQ(rig.control("optNew").value(), ui::kSelected);
+    EXPECT_EQ(rig.control("optChk").value(), ui::kNotSelected);
+    EXPECT_EQ(rig.control("chkAuto").value(), ui::kUnticked);
+    EXPECT_EQ(rig.control("chkKeep").value(), ui::kUnticked);
     EXPECT_TRUE(rig.frame_enabled());
     EXPECT_FALSE(rig.control("Timer1").enabled());
     EXPECT_FALSE(rig.timer_armed());
     EXPECT_EQ(rig.timer_interval(), 1);
     EXPECT_EQ(rig.test->WS().state(), net::kClosed);
-    EXPECT_EQ(rig.test->ConnectOutcome, 0);
+    EXPECT_EQ(rig.test->ConnectOutcome, kOutcomePending);
     EXPECT_TRUE(rig.trace.empty());
 }
 
 TEST(ClientWindow, OptionsAndCheckBoxesDoNothingByThemselves) {
     SimRig rig;
     rig.choose_check_state();
-    EXPECT_EQ(rig.control("optNew").value(), 0);
-    EXPECT_EQ(rig.control("optChk").value(), -1);
+    EXPECT_EQ(rig.control("optNew").value(), ui::kNotSelected);
+    EXPECT_EQ(rig.control("optChk").value(), ui::kSelected);
     rig.click("optNew");
-    EXPECT_EQ(rig.control("optNew").value(), -1);
-    EXPECT_EQ(rig.control("optChk").value(), 0);
+    EXPECT_EQ(rig.control("optNew").value(), ui::kSelected);
+    EXPECT_EQ(rig.control("optChk").value(), ui::kNotSelected);
     rig.tick_automatic();
     rig.tick_keep();
-    EXPECT_EQ(rig.control("chkAuto").value(), 1);
-    EXPECT_EQ(rig.control("chkKeep").value(), 1);
+    EXPECT_EQ(rig.control("chkAuto").value(), ui::kTicked);
+    EXPECT_EQ(rig.control("chkKeep").value(), ui::kTicked);
     rig.tk.run_until_idle();
     EXPECT_TRUE(rig.trace.empty());
     EXPECT_FALSE(rig.timer_armed());

@@ -25,6 +25,12 @@
 
 namespace monvia::ui {
 
+// The values of Control::value(): a check box's and an option button's.
+inline constexpr int kUnticked = 0;
+inline constexpr int kTicked = 1;
+inline constexpr int kSelected = -1;
+inline constexpr int kNotSelected = 0;
+
 // One control of a created window. Which properties mean something depends on
 // its kind; the others are inert.
 class Control {
