@@ -144,31 +144,10 @@ ClassRegistry::ClassRegistry(fs::path entry_directory) : system_classes_(true) {
 ClassRegistry::ClassRegistry(std::vector<fs::path> entry_directories)
     : entry_directories_(std::move(entry_directories)), system_classes_(true) {}
 
-const fs::path& ClassRegistry::entry_directory() const {
-    static const fs::path none;
-    return entry_directories_.empty() ? none : entry_directories_.front();
-}
-
 ClassRegistry::~ClassRegistry() {
     if (!unload_on_destruction_) return;
     for (auto& [path, lib] : loaded_)
         if (lib && lib->handle) FreeLibrary(lib->handle);
-}
-
-void ClassRegistry::register_factory(const Guid& clsid, Factory factory) {
-    std::lock_guard lock(mutex_);
-    factories_[clsid] = std::move(factory);
-}
-
-void ClassRegistry::unregister(const Guid& clsid) {
-    std::lock_guard lock(mutex_);
-    factories_.erase(clsid);
-    libraries_.erase(clsid);
-}
-
-void ClassRegistry::register_library(const Guid& clsid, fs::path library) {
-    std::lock_guard lock(mutex_);
-    libraries_[clsid] = std::move(library);
 }
 
 void ClassRegistry::write_entry(const fs::path&, const Guid& clsid, const fs::path& library) {
