@@ -13,6 +13,7 @@
 #include <string>
 
 #include "com/registry.h"
+#include "registration_root.h"
 #include "runtime/failure.h"
 #include "test_env.h"
 #include "test_widget.h"
@@ -29,23 +30,12 @@ std::wstring wide(const std::string& s) {
     return {reinterpret_cast<const wchar_t*>(u.data()), u.size()};
 }
 
-bool elevated() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    TOKEN_ELEVATION elevation{};
-    DWORD size = 0;
-    const bool ok = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
-    CloseHandle(token);
-    return ok && elevation.TokenIsElevated;
-}
-
 // A class registration written for one test and removed after it, where
 // regsvr32 writes one: for the user, or for the machine when elevated.
 class ScopedClass {
 public:
     ScopedClass(const Guid& clsid, const fs::path& server)
-        : root_(elevated() ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER),
-          key_(L"Software\\Classes\\CLSID\\" + wide(to_string(clsid))) {
+        : root_(cashsim::registration_root()), key_(L"Software\\Classes\\CLSID\\" + wide(to_string(clsid))) {
         const std::wstring inproc = key_ + L"\\InprocServer32";
         const std::wstring path = server.wstring();
         EXPECT_EQ(RegSetKeyValueW(root_, inproc.c_str(), nullptr, REG_SZ, path.c_str(),

@@ -17,7 +17,10 @@
 #include <string>
 
 #include "cash_device_object.h"
+#include "registration_root.h"
 
+using monvia::cashsim::elevated;
+using monvia::cashsim::registration_root;
 using monvia::device::CLSID_CashDevice;
 
 namespace {
@@ -81,16 +84,6 @@ std::wstring own_path() {
     }
 }
 
-bool elevated() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    TOKEN_ELEVATION elevation{};
-    DWORD size = 0;
-    const bool ok = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
-    CloseHandle(token);
-    return ok && elevation.TokenIsElevated;
-}
-
 LSTATUS set_string(HKEY key, const wchar_t* name, const std::wstring& value) {
     return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
@@ -149,7 +142,7 @@ STDAPI DllCanUnloadNow() { return monvia::cashsim::live_objects() == 0 && g_lock
 STDAPI DllRegisterServer() {
     const std::wstring self = own_path();
     if (self.empty()) return HRESULT_FROM_WIN32(GetLastError());
-    const HKEY root = elevated() ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    const HKEY root = registration_root();
     LSTATUS rc = write_key(root, kClassKey, nullptr, kClassName);
     if (rc == ERROR_SUCCESS) rc = write_key(root, kServerKey, nullptr, self);
     if (rc == ERROR_SUCCESS) rc = write_key(root, kServerKey, L"ThreadingModel", L"Apartment");
