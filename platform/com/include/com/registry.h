@@ -127,9 +127,11 @@ private:
     std::map<std::filesystem::path, std::unique_ptr<Library>> loaded_;
     // The process registry never unloads: objects may outlive it during exit.
     bool unload_on_destruction_ = true;
-    // Windows: whether classes not registered in the process come from the
-    // system registry.
+#if defined(_WIN32)
+    // Whether classes not registered in the process come from the system
+    // registry.
     bool system_classes_ = false;
+#endif
     mutable std::mutex mutex_;
 };
 
