@@ -15,6 +15,7 @@
 
 #include <monvia/component/bstr.h>
 #include <monvia/component/cash_device.h>
+#include <monvia/component/no_late_binding.h>
 #include <monvia/component/server.h>
 
 #include <atomic>
@@ -33,7 +34,8 @@ void replace(BSTR* slot, const std::string& utf8) {
     *slot = alloc_utf8(utf8);
 }
 
-class ExampleDevice final : public ICashDevice {
+// IDispatch comes from NoLateBinding: callers use the interface directly.
+class ExampleDevice final : public NoLateBinding<ICashDevice, ExampleDevice> {
 public:
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(const Guid& iid, void** object) override {
@@ -49,24 +51,6 @@ public:
         const ULONG left = --refs_;
         if (left == 0) delete this;
         return left;
-    }
-
-    // IDispatch: callers use the interface directly, never late binding.
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(const Guid&, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, const Guid&, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                     UINT*) override {
-        return E_NOTIMPL;
     }
 
     // Error details of the last operation.

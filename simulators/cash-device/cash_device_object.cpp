@@ -7,6 +7,7 @@
 #include <monvia/component/bstr.h>
 #include <monvia/component/cash_device.h>
 #include <monvia/component/error_info.h>
+#include <monvia/component/no_late_binding.h>
 #include <monvia/component/server.h>
 #include <monvia/component/types.h>
 
@@ -56,7 +57,7 @@ using ErrorReporting = ISupportErrorInfo;
 using ErrorReporting = IErrorSource;
 #endif
 
-class CashDeviceObject final : public ICashDevice, public ErrorReporting {
+class CashDeviceObject final : public NoLateBinding<ICashDevice, CashDeviceObject>, public ErrorReporting {
 public:
     CashDeviceObject() {
         ++g_objects;
@@ -96,24 +97,14 @@ public:
         return left;
     }
 
-    // IDispatch: members are called through the interface only. There is no
-    // type library, and late binding by name is refused with a description
-    // that says so, rather than answered as if a name were merely unknown.
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return late_bound();
-    }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(const Guid&, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return late_bound();
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, const Guid&, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                     UINT*) override {
-        return late_bound();
+    // IDispatch (NoLateBinding): members are called through the interface
+    // only. There is no type library, and late binding by name is refused
+    // with a description that says so, rather than answered as if a name
+    // were merely unknown.
+    HRESULT late_binding_refused() {
+        std::lock_guard lock(mutex_);
+        description_ = "CashDevice is called through its interface; late binding is not supported";
+        return described(E_NOTIMPL);
     }
 
     // ICashDevice
@@ -441,12 +432,6 @@ private:
         description_ = std::move(text);
         return h;
     }
-    HRESULT late_bound() {
-        std::lock_guard lock(mutex_);
-        description_ = "CashDevice is called through its interface; late binding is not supported";
-        return described(E_NOTIMPL);
-    }
-
     // On Windows a failing status leaves its description in the thread's
     // error object, and a succeeding one clears it.
     HRESULT described(HRESULT h) {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 
 #include "com/registry.h"
@@ -132,7 +133,21 @@ TEST_F(SimulatorTest, AnswersTheStandardInterfaces) {
     uint32_t count = 9;
     EXPECT_EQ(d.GetTypeInfoCount(&count), S_OK);
     EXPECT_EQ(count, 0u);
-    EXPECT_EQ(d.Invoke(1, IID_IUnknown, 0, 0, nullptr, nullptr, nullptr, nullptr), E_NOTIMPL);
+    // Late binding is refused with a description that says why.
+    const std::function<HRESULT()> late[] = {
+        [&] { return d.Invoke(1, IID_IUnknown, 0, 0, nullptr, nullptr, nullptr, nullptr); },
+        [&] { return d.GetIDsOfNames(IID_IUnknown, nullptr, 0, 0, nullptr); },
+    };
+    for (const auto& call : late) {
+        try {
+            check(call(), &d, IID_ICashDevice);
+            ADD_FAILURE() << "late binding was accepted";
+        } catch (const Failure& f) {
+            EXPECT_EQ(f.number(), E_NOTIMPL);
+            EXPECT_NE(f.description().find("late binding is not supported"), std::string::npos)
+                << f.description();
+        }
+    }
 
     try {
         registry_.create<IUnknown>(CLSID_CashDevice, guid("{C3E6A4D9-5F7A-4B2C-9D83-4A9FAE7B3C56}"));

@@ -5,6 +5,7 @@
 // member, call by call.
 
 #include <monvia/component/bstr.h>
+#include <monvia/component/no_late_binding.h>
 #include <monvia/component/types.h>
 
 #include <atomic>
@@ -64,7 +65,8 @@ using ErrorReporting = ISupportErrorInfo;
 using ErrorReporting = com::IErrorSource;
 #endif
 
-class FakeCashDevice final : public ICashDevice, public ErrorReporting {
+// IDispatch comes from NoLateBinding; the panel never binds late.
+class FakeCashDevice final : public com::NoLateBinding<ICashDevice, FakeCashDevice>, public ErrorReporting {
 public:
     explicit FakeCashDevice(Trace& trace) : trace_(trace) {}
 
@@ -87,21 +89,6 @@ public:
     com::HRESULT STDMETHODCALLTYPE QueryInterface(const com::Guid& iid, void** object) override;
     com::ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
     com::ULONG STDMETHODCALLTYPE Release() override;
-
-    // IDispatch (not used by the panel)
-    com::HRESULT STDMETHODCALLTYPE GetTypeInfoCount(com::UINT*) override { return E_NOTIMPL; }
-    com::HRESULT STDMETHODCALLTYPE GetTypeInfo(com::UINT, com::LCID, com::ITypeInfo**) override {
-        return E_NOTIMPL;
-    }
-    com::HRESULT STDMETHODCALLTYPE GetIDsOfNames(const com::Guid&, com::LPOLESTR*, com::UINT, com::LCID,
-                                                 com::DISPID*) override {
-        return E_NOTIMPL;
-    }
-    com::HRESULT STDMETHODCALLTYPE Invoke(com::DISPID, const com::Guid&, com::LCID, com::WORD,
-                                          com::DISPPARAMS*, com::VARIANT*, com::EXCEPINFO*,
-                                          com::UINT*) override {
-        return E_NOTIMPL;
-    }
 
 #if defined(_WIN32)
     // ISupportErrorInfo: failures leave their description in the thread's error object.
