@@ -1,4 +1,4 @@
-#include "client_layout.h"
+#include "client/client_layout.h"
 
 namespace monvia::client {
 

@@ -1,9 +1,9 @@
 // The window object: creation from the layout, control look-up and handler
 // binding.
 
-#include "client_window.h"
+#include "client/client_window.h"
 
-#include "client_layout.h"
+#include "client/client_layout.h"
 #include "ui/guard.h"
 
 namespace monvia::client {

@@ -1,7 +1,7 @@
 // Connection management: at most one connection, reused while it is open,
 // reopened to the typed host and port before a request when it is not.
 
-#include "client_window.h"
+#include "client/client_window.h"
 #include "runtime/error_resume.h"
 #include "ui/toolkit.h"
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "client_window.h"
+#include "client/client_window.h"
 #include "runtime/error_resume.h"
 
 namespace monvia::client {

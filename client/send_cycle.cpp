@@ -3,8 +3,8 @@
 
 #include <limits>
 
-#include "client_layout.h"
-#include "client_window.h"
+#include "client/client_layout.h"
+#include "client/client_window.h"
 #include "runtime/error_resume.h"
 
 namespace monvia::client {
