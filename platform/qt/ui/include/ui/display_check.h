@@ -4,6 +4,21 @@
 // letting the toolkit abort; and a program started as root gets the private
 // runtime directory the toolkit would otherwise warn about.
 
+#include <string>
+
+#if defined(_WIN32)
+
+namespace monvia::ui {
+
+// A Windows desktop session always has its display, and no runtime
+// directory to prepare.
+inline bool display_available(const char*) { return true; }
+inline void prepare_runtime_directory() {}
+
+}  // namespace monvia::ui
+
+#else
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +26,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 namespace monvia::ui {
 
@@ -27,11 +41,6 @@ inline std::string program_path(const char* name) {
 // True when a display (or an explicitly chosen toolkit platform) is there;
 // otherwise prints the explanation to stderr and returns false.
 inline bool display_available(const char* program) {
-#if defined(_WIN32)
-    // A Windows desktop session always has its display.
-    (void)program;
-    return true;
-#else
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     const char* x11 = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -50,7 +59,6 @@ inline bool display_available(const char* program) {
                  "    xvfb-run -a %s\n",
                  program, path.c_str());
     return false;
-#endif
 }
 
 // A session normally provides XDG_RUNTIME_DIR; root started from a console
@@ -71,3 +79,5 @@ inline void prepare_runtime_directory() {
 }
 
 }  // namespace monvia::ui
+
+#endif
