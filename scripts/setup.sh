@@ -23,6 +23,9 @@ packages+=(
   wine wine64
   googletest util-linux
 )
+# The Windows installer (NSIS through CPack) and its check under Wine on a
+# virtual display: the clipboard read with xclip, the zip unpacked with unzip.
+packages+=(nsis xclip unzip)
 # ---
 # The sanitize and fuzz presets: clang with its sanitizer and libFuzzer
 # runtimes, and llvm-symbolizer for readable reports.

@@ -1,0 +1,353 @@
+#!/usr/bin/env bash
+# Black-box check of the Windows installer and zip under Wine, driven the way
+# a user drives the programs: on a virtual display (Xvfb) that this run
+# starts, in a Wine prefix of its own that it creates and removes, with mouse
+# clicks and keys (xdotool); the texts of the report boxes and of the
+# transcript are read as text through the clipboard (Ctrl+C), never from
+# pixels.
+#
+#   scripts/test-windows-programs.sh BUILD_DIR TICKET_SERVICE [--screenshots DIR]
+#
+# BUILD_DIR holds the installer and zip CPack made (windows-mingw build);
+# TICKET_SERVICE is the Linux ticket service simulator, run on loopback for
+# VeluntTest to talk to. With --screenshots, pictures of both windows as
+# installed are saved into DIR. Every wait is bounded; the whole run is
+# meant to be bounded from outside too (scripts/test-windows.sh).
+set -euo pipefail
+
+build=$(cd "$1" && pwd)
+ticket_service=$(realpath "$2")
+shift 2
+shots=""
+if [ "${1:-}" = "--screenshots" ]; then
+  shots=$(mkdir -p "$2" && cd "$2" && pwd)
+fi
+
+installer=$(ls "$build"/monvia-test-tools-*-win64.exe)
+zip=$(ls "$build"/monvia-test-tools-*-win64.zip)
+work="$build/blackbox"
+prefix="$work/wineprefix"
+started=$SECONDS
+passed=0
+
+wine_loader=wine
+if command -v wine64 >/dev/null 2>&1; then
+  wine_loader=wine64
+elif [ -x /usr/lib/wine/wine64 ]; then
+  wine_loader=/usr/lib/wine/wine64
+fi
+# Wine's menu builder would copy the Start menu into the desktop's menus of
+# the Linux user; it is turned off, and the user's own folders are not this
+# run's in any case.
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEARCH=win64
+export XDG_DATA_HOME="$work/home/data" XDG_CONFIG_HOME="$work/home/config" XDG_CACHE_HOME="$work/home/cache"
+win() { "$wine_loader" "$@"; }
+
+say() { printf 'blackbox [%3d s] %s\n' "$((SECONDS - started))" "$*"; }
+ok() {
+  passed=$((passed + 1))
+  say "ok: $*"
+}
+fail() {
+  say "FAILED: $*" >&2
+  if [ -n "${DISPLAY:-}" ]; then
+    import -window root "$work/failure.png" 2>/dev/null && say "the screen at the failure: $work/failure.png" >&2
+  fi
+  exit 1
+}
+
+xvfb_pid=""
+service_pid=""
+cleanup() {
+  set +e
+  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null
+  wineserver -k >/dev/null 2>&1
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$prefix"
+}
+trap cleanup EXIT
+
+rm -rf "$work"
+mkdir -p "$work"
+source "$(dirname "$0")/../tools/xvfb.sh"
+start_xvfb "$work" 1280x1024x24
+say "virtual display $DISPLAY"
+
+# --- Helpers that act and read like a user -----------------------------------
+
+# Waits until a visible window with exactly this title is there; prints its id.
+wait_window() {
+  local title=$1 limit=${2:-30} id
+  for _ in $(seq $((limit * 5))); do
+    id=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | head -1 || true)
+    if [ -n "$id" ]; then
+      echo "$id"
+      return 0
+    fi
+    sleep 0.2
+  done
+  return 1
+}
+
+# Waits until no visible window has this title.
+wait_window_gone() {
+  local title=$1 limit=${2:-20}
+  for _ in $(seq $((limit * 5))); do
+    xdotool search --onlyvisible --name "^${title}\$" >/dev/null 2>&1 || return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+window_size() { xwininfo -id "$1" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}'; }
+
+click() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
+
+# Types text into the field at the given point, replacing what it held.
+type_into() {
+  click "$1" "$2" "$3"
+  sleep 0.3
+  xdotool key ctrl+a
+  xdotool type --delay 30 "$4"
+}
+
+# Presses Ctrl+C (after the given keys, if any) and prints what the program
+# put on the clipboard, line ends as LF. The clipboard is first set to a
+# marker, so that a copy that did not happen is told from one that did.
+copy_text() {
+  local marker="nothing copied $RANDOM$RANDOM" got
+  printf '%s' "$marker" | xclip -selection clipboard -i
+  for key in "$@" ctrl+c; do xdotool key "$key"; done
+  for _ in $(seq 25); do
+    got=$(timeout 5 xclip -selection clipboard -o 2>/dev/null | tr -d '\r' || true)
+    if [ -n "$got" ] && [ "$got" != "$marker" ]; then
+      printf '%s' "$got"
+      return 0
+    fi
+    sleep 0.2
+  done
+  return 1
+}
+
+# The text of the report box that is open now, then the box dismissed with
+# Enter, as a user would.
+box_text() {
+  local title=$1 box text
+  box=$(wait_window "$title" 30) || fail "no \"$title\" box appeared"
+  sleep 0.3
+  text=$(copy_text) || fail "Ctrl+C on the \"$title\" box copied nothing"
+  xdotool key Return
+  wait_window_gone "$title" 20 || fail "the \"$title\" box did not close on Enter"
+  printf '%s' "$text"
+}
+
+# Waits for a started program's process to end.
+wait_exit() {
+  local pid=$1 limit=${2:-30}
+  for _ in $(seq $((limit * 5))); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+expect_text() {
+  local what=$1 got=$2 want=$3
+  [ "$got" = "$want" ] || fail "$what: expected \"$want\", got \"$got\""
+  ok "$what: \"$got\""
+}
+
+expect_contains() {
+  local what=$1 got=$2
+  shift 2
+  for want in "$@"; do
+    grep -qF -- "$want" <<<"$got" || fail "$what: \"$want\" is not in \"$got\""
+  done
+  ok "$what: \"$(tr '\n' ' ' <<<"$got")\""
+}
+
+# Every registry line and file of the prefix that names the product or the
+# simulator's class, with Wine's registry written out first.
+traces() {
+  timeout 30 wineserver -w || wineserver -k
+  grep -hiE 'monvia|3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91|cashdevice_sim|velunttest' \
+    "$prefix"/system.reg "$prefix"/user.reg | sort || true
+  (cd "$prefix/drive_c" && find . -path ./windows -prune -o -path './users/*/Temp' -prune -o -print) | sort
+}
+
+# Window layouts, in pixels at 96 dpi (15 twips a pixel).
+# Testing: Connect, Charge, the amount field.
+connect_x=81 connect_y=30
+charge_x=81 charge_y=64
+amount_x=314 amount_y=62
+# VeluntTest: the port field, Send (inside its frame), the transcript.
+port_x=112 port_y=53
+send_x=224 send_y=220
+transcript_x=152 transcript_y=308
+
+# --- A prefix of our own -----------------------------------------------------
+timeout 120 "$wine_loader" wineboot -i >/dev/null 2>&1 || fail "wineboot could not create the prefix"
+# The panel's font, Times New Roman, is not part of Wine; its metric-compatible
+# stand-in is, as on Linux.
+win reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "Times New Roman" /t REG_SZ /d "Liberation Serif" /f >/dev/null 2>&1
+timeout 60 wineserver -w || true
+say "Wine prefix ready"
+
+# --- The zip, before anything is installed -----------------------------------
+# Unpacked and started as a user who did not register the simulator:
+# Connect gives the unhandled-failure report, which names the class and how
+# to register a server; dismissing it ends the program.
+zip_dir="$prefix/drive_c/monvia-zip"
+mkdir -p "$zip_dir"
+unzip -q "$zip" -d "$zip_dir"
+zip_root=$(basename "$zip" .zip)
+# Every library a shipped file needs is shipped beside it or is part of
+# Windows (Wine's system folder holds the same set).
+missing=""
+while IFS= read -r -d '' binary; do
+  for dep in $(x86_64-w64-mingw32-objdump -p "$binary" | sed -n 's/^\s*DLL Name: //p'); do
+    [ -n "$(find "$zip_dir/$zip_root" -maxdepth 1 -iname "$dep")" ] && continue
+    [ -n "$(find "$prefix/drive_c/windows/system32" -maxdepth 1 -iname "$dep")" ] && continue
+    missing+=" ${binary#"$zip_dir/$zip_root/"} needs $dep;"
+  done
+done < <(find "$zip_dir/$zip_root" \( -iname '*.exe' -o -iname '*.dll' \) -print0)
+[ -z "$missing" ] || fail "zip: libraries neither shipped nor part of Windows:$missing"
+ok "zip: every library the programs and plugins need is in the zip or part of Windows"
+win "C:\\monvia-zip\\$zip_root\\Testing.exe" >"$work/zip-testing.log" 2>&1 &
+pid=$!
+main=$(wait_window "Monvia Test Program" 60) || fail "Testing.exe from the zip showed no window"
+click "$main" $connect_x $connect_y
+text=$(box_text Testing)
+expect_contains "zip: Connect with nothing registered" "$text" \
+  "80040154" "Class not registered" "{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}" "regsvr32"
+wait_exit "$pid" 30 || fail "Testing.exe did not end after its unhandled-failure report"
+ok "zip: the program ended after the report"
+
+before=$(traces)
+
+# --- Install, silently; then again over it ------------------------------------
+install_dir="$prefix/drive_c/Program Files/Monvia Test Tools"
+menu_dir="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Monvia Test Tools"
+class_key='HKLM\Software\Classes\CLSID\{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}\InprocServer32'
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Monvia Test Tools'
+
+check_installed() {
+  local what=$1 name
+  for name in Testing.exe VeluntTest.exe cashdevice_sim.dll Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll \
+    Qt6Network.dll platforms/qwindows.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll Uninstall.exe; do
+    [ -f "$install_dir/$name" ] || fail "$what: $name is not installed"
+  done
+  ls "$install_dir"/styles/*.dll >/dev/null 2>&1 || fail "$what: no style plugin installed"
+  local entry
+  entry=$(win reg query "$class_key" 2>/dev/null | tr -d '\r') || fail "$what: the simulator is not registered"
+  grep -qiF 'C:\Program Files\Monvia Test Tools\cashdevice_sim.dll' <<<"$entry" ||
+    fail "$what: the class is registered for another file: $entry"
+  win reg query "$uninstall_key" /v UninstallString >/dev/null 2>&1 || fail "$what: no entry among the installed programs"
+  local links
+  links=$(cd "$menu_dir" 2>/dev/null && ls ./*.lnk | sort | tr '\n' ' ') || fail "$what: no Start menu folder"
+  [ "$links" = "./Testing (cash device test panel).lnk ./Uninstall.lnk ./VeluntTest (ticket service test client).lnk " ] ||
+    fail "$what: Start menu shortcuts are $links"
+  ok "$what: files, the simulator's registration, the uninstall entry and the shortcuts are there"
+}
+
+timeout 180 "$wine_loader" "$(winepath -w "$installer" 2>/dev/null)" /S || fail "the installer exited with $?"
+check_installed "install"
+# A second run over a damaged installation repairs it and adds nothing.
+rm -f "$install_dir/Qt6Widgets.dll"
+timeout 180 "$wine_loader" "$(winepath -w "$installer" 2>/dev/null)" /S || fail "the second installer run exited with $?"
+check_installed "install again over a damaged installation"
+entries=$(win reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' 2>/dev/null | tr -d '\r' | grep -c 'Monvia' || true)
+[ "$entries" = 1 ] || fail "install again: $entries entries among the installed programs"
+ok "install again: one entry among the installed programs"
+
+# --- Testing, as installed ------------------------------------------------------
+win "C:\\Program Files\\Monvia Test Tools\\Testing.exe" >"$work/testing.log" 2>&1 &
+pid=$!
+main=$(wait_window "Monvia Test Program" 60) || fail "the installed Testing.exe showed no window"
+sleep 1
+expect_text "Testing: window size" "$(window_size "$main")" "522x288"
+if [ -n "$shots" ]; then import -window "$main" "$shots/testing-windows.png"; fi
+click "$main" $connect_x $connect_y
+expect_text "Testing: Connect" "$(box_text Testing)" "Connect OK"
+type_into "$main" $amount_x $amount_y 125
+click "$main" $charge_x $charge_y
+expect_text "Testing: Charge 125" "$(box_text Testing)" "Charge OK, inserted = 200, returned = 75"
+click "$main" 400 270 # an empty spot of the window, which then has the focus
+xdotool key alt+F4
+wait_exit "$pid" 30 || fail "Testing.exe did not end when its window was closed"
+ok "Testing: closing the window ended the program"
+
+# --- VeluntTest, as installed, against the Linux ticket service ----------------
+# Starts the ticket service on a free loopback port (its log in $1); sets
+# service_pid and service_port.
+start_service() {
+  "$ticket_service" --port 0 >"$1" 2>&1 &
+  service_pid=$!
+  service_port=""
+  for _ in $(seq 50); do
+    service_port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$1" | head -1)
+    [ -n "$service_port" ] && return 0
+    sleep 0.1
+  done
+  fail "the ticket service did not start: $(cat "$1")"
+}
+# A port nothing listens on: one the service was given, after it has stopped.
+start_service "$work/ticket-service-probe.log"
+refused_port=$service_port
+kill "$service_pid"
+wait "$service_pid" 2>/dev/null || true
+start_service "$work/ticket-service.log"
+port=$service_port
+
+win "C:\\Program Files\\Monvia Test Tools\\VeluntTest.exe" >"$work/velunttest.log" 2>&1 &
+pid=$!
+main=$(wait_window "Velunt Test" 60) || fail "the installed VeluntTest.exe showed no window"
+sleep 1
+expect_text "VeluntTest: window size" "$(window_size "$main")" "305x426"
+if [ -n "$shots" ]; then import -window "$main" "$shots/velunttest-windows.png"; fi
+
+# The transcript as text, once it shows what is waited for.
+transcript_until() {
+  local want=$1 text=""
+  for _ in $(seq 40); do
+    click "$main" $transcript_x $transcript_y
+    text=$(copy_text ctrl+a || true)
+    grep -qF -- "$want" <<<"$text" && break
+    sleep 0.5
+  done
+  printf '%s' "$text"
+}
+
+type_into "$main" $port_x $port_y "$port"
+click "$main" $send_x $send_y
+expect_text "VeluntTest: Send to the ticket service" "$(transcript_until '<-- ')" \
+  "$(printf -- '--> C|1|100\n<-- OK|1|CREATED|100')"
+type_into "$main" $port_x $port_y "$refused_port"
+click "$main" $send_x $send_y
+expect_text "VeluntTest: Send to a port nothing listens on" "$(transcript_until '10061')" \
+  "10061 - Connection is forcefully rejected"
+if [ -n "$shots" ]; then import -window "$main" "$shots/velunttest-windows-refused.png"; fi
+click "$main" 290 20 # beside the host field
+xdotool key alt+F4
+wait_exit "$pid" 30 || fail "VeluntTest.exe did not end when its window was closed"
+ok "VeluntTest: closing the window ended the program"
+kill "$service_pid" 2>/dev/null || true
+service_pid=""
+
+# --- Uninstall ----------------------------------------------------------------------
+# The uninstaller hands over to a copy of itself and returns at once; the
+# installation is gone when that copy has ended.
+timeout 60 "$wine_loader" "C:\\Program Files\\Monvia Test Tools\\Uninstall.exe" /S || fail "the uninstaller exited with $?"
+for _ in $(seq 300); do
+  [ -e "$install_dir" ] || break
+  sleep 0.2
+done
+[ -e "$install_dir" ] && fail "the installation folder is still there: $(ls -R "$install_dir")"
+after=$(traces)
+if [ "$before" != "$after" ]; then
+  diff <(echo "$before") <(echo "$after") >&2 || true
+  fail "the uninstaller left the lines marked > above behind"
+fi
+ok "uninstall: no file, no shortcut and no registry key of the tools is left"
+
+say "$passed passed, 0 failed"
