@@ -1,14 +1,5 @@
 #include "server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -29,9 +20,22 @@ constexpr std::size_t kMaxQueued = 64 * 1024;
 constexpr auto kLingerAfterShut = std::chrono::seconds(5);
 
 volatile sig_atomic_t g_stop = 0;
+#if defined(_WIN32)
+// The longest wait, so that a stop asked for from the console is seen soon.
+constexpr int kMaxWaitMs = 250;
+
+BOOL WINAPI on_console_event(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+        g_stop = 1;
+        return TRUE;
+    }
+    return FALSE;
+}
+#else
 sigset_t g_wait_mask;  // the mask during ppoll: the stop signals let through
 
 void on_stop_signal(int) { g_stop = 1; }
+#endif
 
 std::string wall_clock() {
     const auto now = std::chrono::system_clock::now();
@@ -39,7 +43,11 @@ std::string wall_clock() {
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm tm{};
+#if defined(_WIN32)
+    localtime_s(&tm, &t);
+#else
     localtime_r(&t, &tm);
+#endif
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
     char out[40];
@@ -56,18 +64,16 @@ std::string numeric_address(const sockaddr* sa, socklen_t len) {
     return std::string(host) + ":" + serv;
 }
 
-bool set_nonblocking(int fd) {
-    const int flags = fcntl(fd, F_GETFL, 0);
-    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
-}
-
 }  // namespace
 
 void Fd::reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    if (fd_ != sock::kNone) sock::close(fd_);
+    fd_ = sock::kNone;
 }
 
+#if defined(_WIN32)
+void install_stop_signals() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+#else
 void install_stop_signals() {
     sigset_t stop;
     sigemptyset(&stop);
@@ -83,6 +89,7 @@ void install_stop_signals() {
     sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 }
+#endif
 
 bool stop_requested() { return g_stop != 0; }
 
@@ -95,6 +102,7 @@ std::string Server::open() {
         log_.reset(std::fopen(options_.log_path.c_str(), "a"));
         if (!log_) return "cannot open the log " + options_.log_path + ": " + std::strerror(errno);
     }
+    if (!sock::start()) return "Windows sockets cannot be started";
 
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -103,21 +111,24 @@ std::string Server::open() {
     addrinfo* found = nullptr;
     const std::string port = std::to_string(options_.port);
     if (const int rc = getaddrinfo(options_.host.c_str(), port.c_str(), &hints, &found); rc != 0)
-        return "cannot resolve " + options_.host + ": " + gai_strerror(rc);
+        return "cannot resolve " + options_.host + ": " + sock::resolve_error_text(rc);
     std::unique_ptr<addrinfo, void (*)(addrinfo*)> list(found, &freeaddrinfo);
 
     std::string why = "no address to listen on";
     for (const addrinfo* ai = list.get(); ai != nullptr; ai = ai->ai_next) {
-        Fd fd(::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol));
+        Fd fd(::socket(ai->ai_family, ai->ai_socktype | sock::kCloseOnExec, ai->ai_protocol));
         if (!fd.valid()) {
-            why = std::strerror(errno);
+            why = sock::error_text(sock::last_error());
             continue;
         }
+#if !defined(_WIN32)
+        // (On Windows the option would let another program take the port.)
         const int on = 1;
         setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (::bind(fd.get(), ai->ai_addr, ai->ai_addrlen) != 0 ||
-            ::listen(fd.get(), options_.backlog_full ? 0 : 64) != 0 || !set_nonblocking(fd.get())) {
-            why = std::strerror(errno);
+#endif
+        if (::bind(fd.get(), ai->ai_addr, static_cast<socklen_t>(ai->ai_addrlen)) != 0 ||
+            ::listen(fd.get(), options_.backlog_full ? 0 : 64) != 0 || !sock::set_nonblocking(fd.get())) {
+            why = sock::error_text(sock::last_error());
             continue;
         }
         sockaddr_storage bound{};
@@ -128,7 +139,7 @@ std::string Server::open() {
             // Handshakes that are never accepted fill the queue; the
             // listener's kernel then drops every further attempt.
             for (int i = 0; i < 3; ++i) {
-                Fd filler(::socket(bound.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+                Fd filler(sock::open_nonblocking(bound.ss_family));
                 if (!filler.valid()) break;
                 ::connect(filler.get(), reinterpret_cast<sockaddr*>(&bound), len);
                 fillers_.push_back(std::move(filler));
@@ -159,14 +170,14 @@ void Server::accept_all(Time now) {
     for (;;) {
         sockaddr_storage from{};
         socklen_t len = sizeof from;
-        Fd fd(::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&from), &len,
-                        SOCK_NONBLOCK | SOCK_CLOEXEC));
+        Fd fd(sock::accept(listener_.get(), reinterpret_cast<sockaddr*>(&from), &len));
         if (!fd.valid()) {
-            if (errno == EINTR || errno == ECONNABORTED) continue;
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            const int e = sock::last_error();
+            if (sock::interrupted(e) || sock::aborted(e)) continue;
+            if (sock::out_of_resources(e)) {
                 // The pending connection stays queued; waiting for it again at
                 // once would only spin.
-                note(std::string("cannot accept now: ") + std::strerror(errno));
+                note("cannot accept now: " + sock::error_text(e));
                 listen_paused_until_ = now + std::chrono::milliseconds(200);
             }
             return;
@@ -180,7 +191,7 @@ void Server::accept_all(Time now) {
             continue;
         }
         const int on = 1;
-        setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
         auto c = std::make_unique<Connection>();
         c->id = next_id_++;
         c->fd = std::move(fd);
@@ -200,7 +211,7 @@ void Server::read_from(Connection& c, Time now) {
     if (c.client_eof || backlogged(c)) return;
     char buf[16 * 1024];
     for (;;) {
-        const ssize_t n = ::recv(c.fd.get(), buf, sizeof buf, 0);
+        const auto n = ::recv(c.fd.get(), buf, sizeof buf, 0);
         if (n > 0) {
             const std::string bytes(buf, static_cast<std::size_t>(n));
             log_bytes(c, "<-", bytes);
@@ -218,9 +229,10 @@ void Server::read_from(Connection& c, Time now) {
             if (!c.pending.empty()) on_request(c, std::exchange(c.pending, {}), now);
             return;
         }
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-        drop(c, std::strerror(errno));
+        const int e = sock::last_error();
+        if (sock::interrupted(e)) continue;
+        if (sock::would_block(e)) return;
+        drop(c, sock::error_text(e));
         return;
     }
 }
@@ -340,8 +352,9 @@ void Server::write_to(Connection& c, Time now) {
             c.out.pop_front();
             continue;
         }
-        const ssize_t n =
-            ::send(c.fd.get(), piece.data() + c.out_offset, piece.size() - c.out_offset, MSG_NOSIGNAL);
+        const auto n = ::send(c.fd.get(), piece.data() + c.out_offset,
+                              static_cast<int>(std::min<std::size_t>(piece.size() - c.out_offset, 1 << 30)),
+                              sock::kSendFlags);
         if (n > 0) {
             c.out_offset += static_cast<std::size_t>(n);
             c.queued -= std::min(c.queued, static_cast<std::size_t>(n));
@@ -353,15 +366,16 @@ void Server::write_to(Connection& c, Time now) {
             }
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-        drop(c, std::strerror(errno));
+        const int e = n < 0 ? sock::last_error() : 0;
+        if (n < 0 && sock::interrupted(e)) continue;
+        if (n < 0 && sock::would_block(e)) return;
+        drop(c, sock::error_text(e));
         return;
     }
     const bool flood_done = c.flood_next == 0 || c.flood_next > c.flood_last;
     if (!c.gone && c.finishing && !c.write_shut && c.out.empty() && flood_done) {
         // Orderly close: our side first; the client closes its side after reading.
-        ::shutdown(c.fd.get(), SHUT_WR);
+        ::shutdown(c.fd.get(), sock::kShutWrite);
         c.write_shut = true;
         c.shut_deadline = now + kLingerAfterShut;
         note("#" + std::to_string(c.id) + " reply sent, closing");
@@ -377,7 +391,7 @@ void Server::write_to(Connection& c, Time now) {
 void Server::reset(Connection& c) {
     // A zero linger time makes close() send a reset instead of a close.
     const linger l{1, 0};
-    setsockopt(c.fd.get(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    setsockopt(c.fd.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
     c.fd.reset();
     c.gone = true;
     note("#" + std::to_string(c.id) + " reset");
@@ -405,6 +419,7 @@ std::optional<Server::Time> Server::next_deadline(const Connection& c) const {
 
 void Server::run() {
     std::vector<pollfd> fds;
+    std::vector<Connection*> polled;  // the connection of each entry after the listener's
     while (!stop_requested()) {
         const Time now = Clock::now();
         for (auto& c : connections_) {
@@ -414,6 +429,7 @@ void Server::run() {
         std::erase_if(connections_, [](const std::unique_ptr<Connection>& c) { return c->gone; });
 
         fds.clear();
+        polled.clear();
         std::optional<Time> wake;
         if (listen_paused_until_ && *listen_paused_until_ <= now) listen_paused_until_.reset();
         if (listen_paused_until_) wake = listen_paused_until_;
@@ -426,10 +442,31 @@ void Server::run() {
             if (!c->out.empty() || flooding) events |= POLLOUT;
             // Nothing to wait for on this socket: leave it out, so that a
             // hang-up it reports cannot wake the loop over and over.
-            fds.push_back({events != 0 ? c->fd.get() : -1, events, 0});
+            if (events != 0) {
+                fds.push_back({c->fd.get(), events, 0});
+                polled.push_back(c.get());
+            }
             if (auto t = next_deadline(*c); t && (!wake || *t < *wake)) wake = t;
         }
 
+#if defined(_WIN32)
+        int wait_ms = kMaxWaitMs;
+        if (wake) {
+            const auto left = std::max<Clock::duration>(*wake - now, Clock::duration::zero());
+            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+            wait_ms = static_cast<int>(std::min<long long>(ms, kMaxWaitMs));
+        }
+        int ready = 0;
+        if (fds.empty()) {
+            Sleep(static_cast<DWORD>(wait_ms));  // WSAPoll refuses an empty set
+        } else {
+            ready = WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), wait_ms);
+        }
+        if (ready < 0) {
+            note("wait failed: " + sock::error_text(sock::last_error()), true);
+            break;
+        }
+#else
         timespec timeout{};
         timespec* timeout_ptr = nullptr;
         if (wake) {
@@ -445,15 +482,16 @@ void Server::run() {
             note(std::string("wait failed: ") + std::strerror(errno), true);
             break;
         }
+#endif
         const Time woke = Clock::now();
         std::size_t i = 0;
         if (listening) {
             if (fds[0].revents & POLLIN) accept_all(woke);
             i = 1;
         }
-        // New connections sit after the polled ones; fds covers only the latter.
+        // New connections are not among the polled ones; they wait for the next pass.
         for (std::size_t k = 0; i < fds.size(); ++i, ++k) {
-            Connection& c = *connections_[k];
+            Connection& c = *polled[k];
             if (c.gone) continue;
             const short re = fds[i].revents;
             if (re & (POLLIN | POLLHUP | POLLERR)) read_from(c, woke);

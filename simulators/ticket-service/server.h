@@ -1,6 +1,6 @@
 #pragma once
 // The ticket service's network side: one thread, non-blocking sockets and
-// ppoll. Each connection collects bytes into requests, answers them from the
+// ppoll (WSAPoll on Windows). Each connection collects bytes into requests, answers them from the
 // ticket book (or as the options say), and closes or stays open.
 
 #include <signal.h>
@@ -15,14 +15,15 @@
 #include <vector>
 
 #include "options.h"
+#include "sockets.h"
 #include "ticket_book.h"
 
 namespace monvia::ticket_service {
 
-// Owns a file descriptor.
+// Owns a socket.
 class Fd {
 public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
+    explicit Fd(sock::Handle fd = sock::kNone) : fd_(fd) {}
     ~Fd() { reset(); }
     Fd(Fd&& o) noexcept : fd_(o.release()) {}
     Fd& operator=(Fd&& o) noexcept {
@@ -32,21 +33,23 @@ public:
         }
         return *this;
     }
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
+    sock::Handle get() const { return fd_; }
+    bool valid() const { return fd_ != sock::kNone; }
+    sock::Handle release() {
+        const sock::Handle fd = fd_;
+        fd_ = sock::kNone;
         return fd;
     }
     void reset();
 
 private:
-    int fd_;
+    sock::Handle fd_;
 };
 
 // SIGINT and SIGTERM ask the server to stop. They are blocked except while
-// the server waits in ppoll, so none is lost between two waits.
+// the server waits in ppoll, so none is lost between two waits. On Windows
+// Ctrl+C, Ctrl+Break and closing the console do, seen within a quarter of a
+// second.
 void install_stop_signals();
 bool stop_requested();
 
