@@ -262,13 +262,20 @@ entries=$(win reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstal
 [ "$entries" = 1 ] || fail "install again: $entries entries among the installed programs"
 ok "install again: one entry among the installed programs"
 
+# Starts an installed program and waits for its window (pid and main), checks
+# the window's size and, with --screenshots, saves a picture of it.
+start_installed() {
+  local exe=$1 title=$2 size=$3 picture=$4
+  win "C:\\Program Files\\Monvia Test Tools\\$exe" >"$work/$exe.log" 2>&1 &
+  pid=$!
+  main=$(wait_window "$title" 60) || fail "the installed $exe showed no window"
+  sleep 1
+  expect_text "${exe%.exe}: window size" "$(window_size "$main")" "$size"
+  if [ -n "$shots" ]; then import -window "$main" "$shots/$picture"; fi
+}
+
 # --- Testing, as installed ------------------------------------------------------
-win "C:\\Program Files\\Monvia Test Tools\\Testing.exe" >"$work/testing.log" 2>&1 &
-pid=$!
-main=$(wait_window "Monvia Test Program" 60) || fail "the installed Testing.exe showed no window"
-sleep 1
-expect_text "Testing: window size" "$(window_size "$main")" "522x288"
-if [ -n "$shots" ]; then import -window "$main" "$shots/testing-windows.png"; fi
+start_installed Testing.exe "Monvia Test Program" 522x288 testing-windows.png
 click "$main" $connect_x $connect_y
 expect_text "Testing: Connect" "$(box_text Testing)" "Connect OK"
 type_into "$main" $amount_x $amount_y 125
@@ -303,12 +310,7 @@ wait "$service_pid" 2>/dev/null || true
 start_service "$work/ticket-service.log"
 port=$service_port
 
-win "C:\\Program Files\\Monvia Test Tools\\VeluntTest.exe" >"$work/velunttest.log" 2>&1 &
-pid=$!
-main=$(wait_window "Velunt Test" 60) || fail "the installed VeluntTest.exe showed no window"
-sleep 1
-expect_text "VeluntTest: window size" "$(window_size "$main")" "305x426"
-if [ -n "$shots" ]; then import -window "$main" "$shots/velunttest-windows.png"; fi
+start_installed VeluntTest.exe "Velunt Test" 305x426 velunttest-windows.png
 
 # The transcript as text, once it shows what is waited for.
 transcript_until() {
