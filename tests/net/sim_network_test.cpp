@@ -235,6 +235,23 @@ TEST(SimNetwork, CloseLeavesNothingQueuedOnTheClock) {
     }
 }
 
+// The service's record of a connection follows the client's close: bytes
+// sent just before it still arrive, and the connection no longer counts as
+// open, so a scenario can tell a closed connection from a live one.
+TEST(SimNetwork, AConnectionTheClientClosedIsNoLongerOpen) {
+    Rig rig;
+    auto& service = rig.network.listen(kHost, kPort);
+    rig.connect_and_run();
+    ASSERT_TRUE(service.last_connection()->open());
+    rig.ws->send_data("C|1|100");
+    rig.ws->close();
+    rig.run();
+    EXPECT_EQ(service.received(), "C|1|100");
+    EXPECT_TRUE(service.last_connection()->closed_by_client());
+    EXPECT_FALSE(service.last_connection()->closed_by_service());
+    EXPECT_FALSE(service.last_connection()->open());
+}
+
 TEST(SimNetwork, TraceListsCallsAndEventsInOrder) {
     Rig rig;
     std::vector<std::string> trace;
