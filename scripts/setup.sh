@@ -23,6 +23,9 @@ packages+=(
   wine wine64
   googletest util-linux
 )
+# The contract's type library: widl (in mingw-w64-tools) compiles the kit's
+# IDL with the standard IDL files of Wine's development files.
+packages+=(libwine-dev)
 # The Windows installer (NSIS through CPack) and its check under Wine on a
 # virtual display: the clipboard read with xclip, the zip unpacked with unzip.
 packages+=(nsis xclip unzip)

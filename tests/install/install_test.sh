@@ -76,6 +76,9 @@ tree)
             printf 'share/doc/monvia-testing/%s\n' README.md cash-device-simulator.md
             printf 'share/doc/monvia-velunttest/%s\n' README.md ticket-service.md
             printf 'share/doc/monvia-component-dev/%s\n' README.md example/CMakeLists.txt example/example_server.cpp
+            # The contract as IDL, and as a type library where the build had widl.
+            echo "share/monvia-component/cash_device.idl"
+            if [ -f "$build/kit/idl/cash_device.tlb" ]; then echo "share/monvia-component/cash_device.tlb"; fi
         } | sort
     )
     diff <(echo "$expected") <(echo "$actual") || fail "the installed files differ from the expected ones (< expected, > installed)"
