@@ -85,11 +85,9 @@ std::vector<Guid> served_classes(const fs::path& library) {
     if (!library.is_absolute())
         throw Refusal{kUsage,
                       name + " is not an absolute path; a server library is registered by its absolute path"};
-    std::error_code ec;
-    const auto st = fs::status(library, ec);
-    if (!fs::exists(st)) throw Refusal{kLibraryRefused, name + ": no such file"};
-    if (fs::is_directory(st)) throw Refusal{kLibraryRefused, name + " is a directory, not a library"};
-    if (!fs::is_regular_file(st)) throw Refusal{kLibraryRefused, name + " is not a regular file"};
+    // What the programs would refuse to load is refused here, for the same
+    // cause, before anything of the library runs.
+    if (auto why = ClassRegistry::library_refusal(library)) throw Refusal{kLibraryRefused, *why};
 
     dlerror();
     void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -140,6 +138,8 @@ int do_register(const fs::path& library, std::vector<Guid> named, Scope scope, s
     const fs::path dir = target_directory(scope);
     if (dir.empty())
         throw Refusal{kRegistryFailed, "there is no registry directory to write to (HOME is not set)"};
+    // An entry the programs would not read is not written.
+    if (auto why = ClassRegistry::entry_directory_refusal(dir)) throw Refusal{kRegistryFailed, *why};
     for (const Guid& g : classes) {
         try {
             ClassRegistry::write_entry(dir, g, library);
@@ -199,8 +199,13 @@ int do_list(std::ostream& out) {
                 continue;
             }
             std::error_code ec;
-            const bool present = fs::is_regular_file(e.library, ec);
-            out << e.library.string() << "  (" << (present ? "library present" : "library missing");
+            out << e.library.string() << "  (";
+            if (!fs::exists(e.library, ec))
+                out << "library missing";
+            else if (auto why = ClassRegistry::library_refusal(e.library))
+                out << "refused: " << *why;
+            else
+                out << "library present";
             // The first entry of a class wins; later ones are never read.
             if (!seen.insert(e.clsid).second) out << "; not used, an earlier entry wins";
             out << ")\n";

@@ -182,30 +182,48 @@ std::string loader_text(const fs::path& path) {
     return text;
 }
 
-// A server library must be a regular file that can be reached and read.
-void check_library_file(const fs::path& path) {
+// Why the registry refuses to load a server library: the status and the
+// text, which names the cause first and the path last.
+struct Refusal {
+    HRESULT status;
+    std::string detail;
+};
+
+Refusal refused_at(HRESULT h, const std::string& cause, const fs::path& path) {
+    return {h, cause + ": " + quoted(path)};
+}
+
+// A server library must be a regular file that can be reached and read, in
+// a place only its owner can change.
+std::optional<Refusal> library_problem(const fs::path& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         const int e = errno;
         switch (e) {
             case ENOENT:
-                fail_at(E_MOD_NOT_FOUND, "the server library does not exist", path);
+                return refused_at(E_MOD_NOT_FOUND, "the server library does not exist", path);
             case ENOTDIR:
-                fail_at(E_MOD_NOT_FOUND, "the server library cannot be found: " + path_error_cause(e), path);
+                return refused_at(E_MOD_NOT_FOUND,
+                                  "the server library cannot be found: " + path_error_cause(e), path);
             case ENAMETOOLONG:
             case ELOOP:
-                fail_at(CO_E_BADPATH, "the server library cannot be found: " + path_error_cause(e), path);
+                return refused_at(CO_E_BADPATH, "the server library cannot be found: " + path_error_cause(e),
+                                  path);
             default:
-                fail_at(E_ACCESSDENIED, "the server library cannot be reached: " + path_error_cause(e), path);
+                return refused_at(E_ACCESSDENIED,
+                                  "the server library cannot be reached: " + path_error_cause(e), path);
         }
     }
     if (!S_ISREG(st.st_mode))
-        fail_at(CO_E_ERRORINDLL, "the server library is not a regular file but " + file_kind(st.st_mode),
-                path);
+        return refused_at(CO_E_ERRORINDLL,
+                          "the server library is not a regular file but " + file_kind(st.st_mode), path);
     if (::access(path.c_str(), R_OK) != 0) {
         const int e = errno;
-        fail_at(E_ACCESSDENIED, "the server library cannot be read: " + path_error_cause(e), path);
+        return refused_at(E_ACCESSDENIED, "the server library cannot be read: " + path_error_cause(e), path);
     }
+    if (auto why = unsafe_path(path, "server library"))
+        return refused_at(E_ACCESSDENIED, why->cause, why->where);
+    return std::nullopt;
 }
 
 // Turns a failing status from a server's creation function into a Failure
@@ -325,10 +343,20 @@ void ClassRegistry::write_entry(const fs::path& directory, const Guid& clsid, co
     const std::string text = library.string();
     if (text.find_first_of("\r\n") != std::string::npos || text.find('\0') != std::string::npos)
         fail(E_INVALIDARG, "a library path cannot contain a line break or NUL");
+    // Every directory made here is writable by its owner only, whatever the
+    // umask: the registry refuses entries in a directory others can change.
     std::error_code ec;
-    fs::create_directories(directory, ec);
-    if (ec)
-        fail_at(E_ACCESSDENIED, "cannot create the registry directory: " + path_error_cause(ec.value()),
+    std::vector<fs::path> missing;
+    for (fs::path d = directory; !d.empty() && !fs::exists(d, ec); d = d.parent_path()) {
+        missing.push_back(d);
+        if (d == d.parent_path()) break;
+    }
+    for (auto d = missing.rbegin(); d != missing.rend() && !ec; ++d)
+        if (fs::create_directory(*d, ec)) fs::permissions(*d, fs::perms(0755), ec);
+    if (ec || !fs::is_directory(directory))
+        fail_at(E_ACCESSDENIED,
+                "cannot create the registry directory: " +
+                    (ec ? path_error_cause(ec.value()) : "a part of its path is not a directory"),
                 directory);
 
     // Written beside the entry and renamed over it, so that a reader never
@@ -365,7 +393,9 @@ std::vector<ClassRegistry::EntryFile> ClassRegistry::entries_in(const fs::path& 
     for (const fs::directory_iterator end; it != end; it.increment(ec)) {
         if (ec) break;
         const fs::path& p = it->path();
-        if (p.extension() != ".class" || !fs::is_regular_file(p, ec)) continue;
+        // Whatever is there under an entry's name is listed, with why it is
+        // unusable when it is not a regular file: the lookup finds it too.
+        if (p.extension() != ".class") continue;
         const auto clsid = Guid::parse(p.stem().string());
         if (!clsid) continue;
         EntryFile e{*clsid, p, {}, {}};
@@ -380,6 +410,21 @@ std::vector<ClassRegistry::EntryFile> ClassRegistry::entries_in(const fs::path& 
         return a.clsid != b.clsid ? a.clsid < b.clsid : a.file < b.file;
     });
     return entries;
+}
+
+std::optional<std::string> ClassRegistry::library_refusal(const fs::path& library) {
+    if (!library.is_absolute())
+        return "the path is not absolute; server libraries are loaded only from the absolute path "
+               "registered for them: " +
+               quoted(library);
+    if (auto problem = library_problem(library.lexically_normal())) return problem->detail;
+    return std::nullopt;
+}
+
+std::optional<std::string> ClassRegistry::entry_directory_refusal(const fs::path& directory) {
+    if (auto why = unsafe_path(directory, "registration entry directory"))
+        return why->cause + ": " + quoted(why->where);
+    return std::nullopt;
 }
 
 std::optional<fs::path> ClassRegistry::library_for(const Guid& clsid) const {
@@ -402,8 +447,7 @@ ClassRegistry::Library& ClassRegistry::load(const fs::path& path) {
     const fs::path key = path.lexically_normal();
     if (auto it = loaded_.find(key); it != loaded_.end()) return *it->second;
 
-    check_library_file(key);
-    check_safe_path(key, "server library");
+    if (auto problem = library_problem(key)) fail(problem->status, problem->detail);
 
     dlerror();  // clear any earlier message
     void* handle = dlopen(key.c_str(), RTLD_NOW | RTLD_LOCAL);

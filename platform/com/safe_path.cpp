@@ -45,9 +45,17 @@ std::optional<Unsafe> check_chain(const fs::path& path, std::string_view what) {
         chain.push_back(so_far);
     }
     std::optional<uid_t> below;  // owner of the entry one level down
+    bool found = false;          // whether a part of the path exists yet
     for (std::size_t i = chain.size(); i-- > 0;) {
         struct stat st {};
-        if (::lstat(chain[i].c_str(), &st) != 0) return std::nullopt;
+        if (::lstat(chain[i].c_str(), &st) != 0) {
+            // The parts still to be made will be the user's; what decides is
+            // the directories they will be made in.
+            if (errno != ENOENT || found) return std::nullopt;
+            below = geteuid();
+            continue;
+        }
+        found = true;
         const bool leaf = i + 1 == chain.size();
         // A link itself cannot be changed, only replaced through its
         // directory, which is checked next; its target is checked by the
@@ -107,7 +115,7 @@ std::optional<Unsafe> unsafe_path(const fs::path& path, std::string_view what) {
     const fs::path written = fs::absolute(path, ec).lexically_normal();
     if (ec) return std::nullopt;
     if (auto why = check_chain(written, what)) return why;
-    const fs::path resolved = fs::canonical(written, ec);
+    const fs::path resolved = fs::weakly_canonical(written, ec);
     if (!ec && resolved != written) return check_chain(resolved, what);
     return std::nullopt;
 }

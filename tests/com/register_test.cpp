@@ -113,12 +113,15 @@ TEST_F(RegisterTest, EveryRefusalIsOneLineAndWritesNothing) {
     } cases[] = {
         {"relative path", {"libwidget.so"}, reg::kUsage, "\"libwidget.so\" is not an absolute path"},
         {"dot-relative path", {"./lib/x.so"}, reg::kUsage, "is not an absolute path"},
-        {"directory", {root_.path().string()}, reg::kLibraryRefused, "is a directory, not a library"},
+        {"directory",
+         {root_.path().string()},
+         reg::kLibraryRefused,
+         "the server library is not a regular file but a directory: \"" + root_.path().string() + "\""},
         {"not a library", {text_file.string()}, reg::kLibraryRefused, "is not a loadable library: "},
         {"missing file",
          {(root_.path() / "none.so").string()},
          reg::kLibraryRefused,
-         "none.so\": no such file"},
+         "the server library does not exist: \"" + (root_.path() / "none.so").string() + "\""},
         {"library without the creation export",
          {kNoExport.string()},
          reg::kLibraryRefused,
@@ -171,6 +174,95 @@ TEST_F(RegisterTest, EveryRefusalIsOneLineAndWritesNothing) {
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_EQ(names_in(dir_), std::vector<std::string>{});
     }
+}
+
+// What the programs would refuse to load or read is refused when
+// registering, with the cause they would give and the path it is about.
+TEST_F(RegisterTest, RefusesWhatTheProgramsWouldRefuse) {
+    const TempDir elsewhere;  // the library, apart from the registry
+    const fs::path lib_dir = elsewhere.path() / "lib";
+    const fs::path library = lib_dir / "libwidget.so";
+    const struct {
+        const char* name;
+        mode_t lib_dir_mode, library_mode, root_mode;
+        bool make_registry;  // the entry directory exists already (mode 0775)
+        int code;
+        std::string says;
+    } cases[] = {
+        {"library writable by its group", 0755, 0775, 0700, false, reg::kLibraryRefused,
+         "the server library can be changed by users other than its owner (mode 0775): \"" +
+             library.string() + "\""},
+        {"library writable by all", 0755, 0757, 0700, false, reg::kLibraryRefused,
+         "the server library can be changed by users other than its owner (mode 0757): \"" +
+             library.string() + "\""},
+        {"library's directory writable by all", 0777, 0755, 0700, false, reg::kLibraryRefused,
+         "a directory on the path of the server library can be changed by users other than its owner "
+         "(mode 0777): \"" +
+             lib_dir.string() + "\""},
+        {"entry directory writable by its group", 0755, 0755, 0700, true, reg::kRegistryFailed,
+         "the registration entry directory can be changed by users other than its owner (mode 0775): \"" +
+             dir_.string() + "\""},
+        {"entry directory still to be made in one writable by all", 0755, 0755, 0777, false,
+         reg::kRegistryFailed,
+         "a directory on the path of the registration entry directory can be changed by users other than "
+         "its owner (mode 0777): \"" +
+             root_.path().string() + "\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(lib_dir);
+        fs::remove_all(dir_);
+        fs::create_directories(lib_dir);
+        fs::copy_file(kServer, library);
+        ASSERT_EQ(::chmod(library.c_str(), c.library_mode), 0);
+        ASSERT_EQ(::chmod(lib_dir.c_str(), c.lib_dir_mode), 0);
+        if (c.make_registry) {
+            fs::create_directories(dir_);
+            ASSERT_EQ(::chmod(dir_.c_str(), 0775), 0);
+        }
+        ASSERT_EQ(::chmod(root_.path().c_str(), c.root_mode), 0);
+        const Outcome r = run({library.string()});
+        ASSERT_EQ(::chmod(root_.path().c_str(), 0700), 0);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "monvia-register: " + c.says + "\n");
+        EXPECT_EQ(c.make_registry ? names_in(dir_) : std::vector<std::string>{}, std::vector<std::string>{});
+        EXPECT_EQ(fs::exists(dir_), c.make_registry);
+    }
+}
+
+// Under a umask that lets the group write, the directories made for the
+// entry are still the owner's alone, so the programs read what was written.
+TEST_F(RegisterTest, DirectoriesItMakesAreSafeWhateverTheUmask) {
+    const mode_t old = ::umask(002);
+    const Outcome r = run({kServer.string()});
+    ::umask(old);
+    ASSERT_EQ(r.code, reg::kDone) << r.err;
+    EXPECT_EQ(fs::status(dir_).permissions(), fs::perms(0755));
+    ClassRegistry registry(dir_);
+    EXPECT_TRUE(registry.create<ITestWidget>(CLSID_TestWidget, IID_ITestWidget));
+}
+
+// The list marks every entry the programs would refuse, with the cause.
+TEST_F(RegisterTest, ListMarksWhatTheProgramsWouldRefuse) {
+    const fs::path library = root_.path() / "libwidget.so";
+    fs::copy_file(kServer, library);
+    ASSERT_EQ(::chmod(library.c_str(), 0775), 0);
+    ClassRegistry::write_entry(dir_, CLSID_TestWidget, library);
+    // A directory in an entry's place is found by the lookup, and refused.
+    const Guid other = guid("{11111111-2222-3333-4444-555555555555}");
+    fs::create_directories(dir_ / (other.str() + ".class"));
+    const Outcome r = run({"--list"});
+    ASSERT_EQ(r.code, reg::kDone) << r.err;
+    EXPECT_EQ(r.out, "override (MONVIA_CLASS_REGISTRY): " + dir_.string() + "\n" + "  " + other.str() +
+                         "  unusable entry " + other.str() + ".class: " + describe(REGDB_E_CLASSNOTREG) +
+                         ": the registration entry for " + other.str() +
+                         " is not a regular file but a directory: \"" +
+                         (dir_ / (other.str() + ".class")).string() + "\"\n" + "  " + CLSID_TestWidget.str() +
+                         "  " + library.string() +
+                         "  (refused: the server library can be changed by users other than its owner (mode "
+                         "0775): \"" +
+                         library.string() + "\")\n");
 }
 
 TEST_F(RegisterTest, UnwritableRegistryLeavesNothingBehind) {

@@ -88,9 +88,22 @@ public:
     // Registers a library directly, as an entry file would.
     void register_library(const Guid& clsid, std::filesystem::path library);
 
-    // Writes an entry file into the directory (creating it); the path must be absolute.
+    // Writes an entry file into the directory (creating it and its missing
+    // parents, mode 0755); the path must be absolute.
     static void write_entry(const std::filesystem::path& directory, const Guid& clsid,
                             const std::filesystem::path& library);
+
+#if !defined(_WIN32)
+    // What the registry would refuse when creating, judged without loading
+    // anything: why it would not load the server library at this path (not
+    // an absolute path, not a readable regular file, or in a place others
+    // can change), or why it would not read entries from this directory (a
+    // place others can change; parts not made yet count as the user's, as
+    // write_entry makes them). The text is the cause followed by the path, as
+    // the creation failure ends; nothing when it would be accepted.
+    static std::optional<std::string> library_refusal(const std::filesystem::path& library);
+    static std::optional<std::string> entry_directory_refusal(const std::filesystem::path& directory);
+#endif
 
     // The entry files of one directory with the library each names; `problem`
     // says why an entry gives no library (it cannot be read, has no library

@@ -41,7 +41,9 @@ struct Unsafe {
 
 // Why the path (an absolute path) is not safe, or nothing. what names the
 // object in the text ("server library", "registration entry directory").
-// A path that cannot be examined is not judged here: its lookup reports it.
+// Parts at the end of the path that do not exist yet are judged as the
+// user's own, made in the directory above them; any other path that cannot
+// be examined is not judged here: its lookup reports it.
 std::optional<Unsafe> unsafe_path(const std::filesystem::path& path, std::string_view what);
 
 // The cause of a failed file system call on a path, as a short text
