@@ -56,7 +56,7 @@ i686_flags=(-std=c++20 -Wall -Wextra -Werror -DUNICODE -D_UNICODE -D_WIN32_WINNT
   -Ikit/include -Iplatform/runtime/include -Iplatform/com/include -Ipanel -Isimulators/cash-device -Itests/com -Itests/panel -Itests/support
   -I/usr/src/googletest/googletest/include)
 for source in kit/src/types.cpp kit/src/bstr.cpp kit/src/win/error_info.cpp platform/com/win/registry.cpp \
-  panel/cash_device.cpp simulators/cash-device/cash_device_object.cpp simulators/cash-device/win/com_server.cpp \
+  panel/cash_device.cpp simulators/cash-device/cash_device_object.cpp simulators/cash-device/win/com_server.cpp simulators/cash-device/win/automation_registration.cpp \
   tests/win/widget_server.cpp tests/panel/fake_cash_device.cpp; do
   i686-w64-mingw32-g++-posix "${i686_flags[@]}" -fsyntax-only "$source"
 done

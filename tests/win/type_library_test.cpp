@@ -20,11 +20,9 @@
 using monvia::device::CLSID_CashDevice;
 using monvia::device::ICashDevice;
 using monvia::device::IID_ICashDevice;
+using monvia::device::LIBID_MonviaCashDevice;
 
 namespace {
-
-// {0B2CD3A3-14B3-4DD9-8C0D-6EB03A180485}, the library's own identifier.
-constexpr GUID kLibraryId{0x0B2CD3A3, 0x14B3, 0x4DD9, {0x8C, 0x0D, 0x6E, 0xB0, 0x3A, 0x18, 0x04, 0x85}};
 
 // --- The header side -------------------------------------------------------
 
@@ -107,7 +105,8 @@ const std::vector<Row>& contract() {
         {header(&ICashDevice::get_LastErrorText), INVOKE_PROPERTYGET,
          "LastErrorText([out, retval] BSTR*) id 2 get"},
         {header(&ICashDevice::put_LastErrorText), INVOKE_PROPERTYPUT, "LastErrorText([in] BSTR) id 2 put"},
-        {header(&ICashDevice::get_ColorA), INVOKE_PROPERTYGET, "ColorA([out, retval] unsigned long*) id 3 get"},
+        {header(&ICashDevice::get_ColorA), INVOKE_PROPERTYGET,
+         "ColorA([out, retval] unsigned long*) id 3 get"},
         {header(&ICashDevice::put_ColorA), INVOKE_PROPERTYPUT, "ColorA([in] unsigned long) id 3 put"},
         {header(&ICashDevice::get_ColorB), INVOKE_PROPERTYGET, "ColorB([out, retval] long*) id 4 get"},
         {header(&ICashDevice::put_ColorB), INVOKE_PROPERTYPUT, "ColorB([in] long) id 4 put"},
@@ -117,13 +116,17 @@ const std::vector<Row>& contract() {
         {header(&ICashDevice::Disconnect), INVOKE_FUNC, "Disconnect() id 7"},
         {header(&ICashDevice::Change), INVOKE_FUNC,
          "Change([out] long*, [out] long*, [out, retval] VARIANT_BOOL*) id 8"},
-        {header(&ICashDevice::AddChange), INVOKE_FUNC, "AddChange([out] long*, [out, retval] VARIANT_BOOL*) id 9"},
-        {header(&ICashDevice::Pay), INVOKE_FUNC, "Pay([in] long, [out] long*, [out, retval] VARIANT_BOOL*) id 10"},
+        {header(&ICashDevice::AddChange), INVOKE_FUNC,
+         "AddChange([out] long*, [out, retval] VARIANT_BOOL*) id 9"},
+        {header(&ICashDevice::Pay), INVOKE_FUNC,
+         "Pay([in] long, [out] long*, [out, retval] VARIANT_BOOL*) id 10"},
         {header(&ICashDevice::Charge), INVOKE_FUNC,
          "Charge([in] long, [out] long*, [out] long*, [out, retval] VARIANT_BOOL*) id 11"},
         {header(&ICashDevice::CashBoxControl), INVOKE_FUNC,
-         "CashBoxControl([in] long, [out] long*, [out] long*, [in, out] long*, [out, retval] VARIANT_BOOL*) id 12"},
-        {header(&ICashDevice::Configuration), INVOKE_FUNC, "Configuration([out, retval] VARIANT_BOOL*) id 13"},
+         "CashBoxControl([in] long, [out] long*, [out] long*, [in, out] long*, [out, retval] VARIANT_BOOL*) "
+         "id 12"},
+        {header(&ICashDevice::Configuration), INVOKE_FUNC,
+         "Configuration([out, retval] VARIANT_BOOL*) id 13"},
         {header(&ICashDevice::GetAmounts), INVOKE_FUNC,
          "GetAmounts([in, out] BSTR*, [in, out] BSTR*, [out] long*, [out, retval] VARIANT_BOOL*) id 14"},
         {header(&ICashDevice::EmptyCashBox), INVOKE_FUNC,
@@ -132,7 +135,8 @@ const std::vector<Row>& contract() {
          "GetLevels([in] long, [in, out] BSTR*, [in, out] BSTR*, [out, retval] VARIANT_BOOL*) id 16"},
         {header(&ICashDevice::HandleError), INVOKE_FUNC,
          "HandleError([in] long, [in] BSTR, [out] VARIANT_BOOL*, [out, retval] VARIANT_BOOL*) id 17"},
-        {header(&ICashDevice::get_Connected), INVOKE_PROPERTYGET, "Connected([out, retval] VARIANT_BOOL*) id 18 get"},
+        {header(&ICashDevice::get_Connected), INVOKE_PROPERTYGET,
+         "Connected([out, retval] VARIANT_BOOL*) id 18 get"},
         {header(&ICashDevice::PaySpecific), INVOKE_FUNC,
          "PaySpecific([in] long, [out] long*, [out, retval] VARIANT_BOOL*) id 19"},
     };
@@ -152,15 +156,24 @@ struct Released {
 
 std::string type_name(const TYPEDESC& t) {
     switch (t.vt) {
-        case VT_I2: return "short";
-        case VT_I4: return "long";
-        case VT_UI4: return "unsigned long";
-        case VT_BSTR: return "BSTR";
-        case VT_BOOL: return "VARIANT_BOOL";
-        case VT_HRESULT: return "HRESULT";
-        case VT_VOID: return "void";
-        case VT_PTR: return type_name(*t.lptdesc) + "*";
-        default: return "VT " + std::to_string(t.vt);
+        case VT_I2:
+            return "short";
+        case VT_I4:
+            return "long";
+        case VT_UI4:
+            return "unsigned long";
+        case VT_BSTR:
+            return "BSTR";
+        case VT_BOOL:
+            return "VARIANT_BOOL";
+        case VT_HRESULT:
+            return "HRESULT";
+        case VT_VOID:
+            return "void";
+        case VT_PTR:
+            return type_name(*t.lptdesc) + "*";
+        default:
+            return "VT " + std::to_string(t.vt);
     }
 }
 
@@ -209,9 +222,9 @@ protected:
 TEST_F(TypeLibrary, IsALibraryOfItsOwnForTheBuildsBitness) {
     TLIBATTR* attr = nullptr;
     ASSERT_EQ(library_->GetLibAttr(&attr), S_OK);
-    EXPECT_TRUE(IsEqualGUID(attr->guid, kLibraryId));
-    EXPECT_EQ(attr->wMajorVerNum, 1);
-    EXPECT_EQ(attr->wMinorVerNum, 0);
+    EXPECT_TRUE(IsEqualGUID(attr->guid, LIBID_MonviaCashDevice));
+    EXPECT_EQ(attr->wMajorVerNum, monvia::device::kTypeLibraryMajor);
+    EXPECT_EQ(attr->wMinorVerNum, monvia::device::kTypeLibraryMinor);
     EXPECT_EQ(attr->syskind, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
     library_->ReleaseTLibAttr(attr);
     BSTR name = nullptr;
@@ -271,7 +284,8 @@ TEST_F(TypeLibrary, TheInterfaceIsDualAndItsMembersMatchTheHeaderOneByOne) {
     EXPECT_EQ(functions, rows.size());
     EXPECT_EQ(vtable_size, (7 + rows.size()) * slot);
 
-    std::cout << "ICashDevice in the type library (" << functions << " members after the 7 standard slots):\n";
+    std::cout << "ICashDevice in the type library (" << functions
+              << " members after the 7 standard slots):\n";
     for (WORD i = 0; i < functions && i < rows.size(); ++i) {
         FUNCDESC* f = nullptr;
         ASSERT_EQ(vtable->GetFuncDesc(i, &f), S_OK);

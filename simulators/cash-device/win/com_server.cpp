@@ -16,6 +16,7 @@
 #include <atomic>
 #include <string>
 
+#include "automation_registration.h"
 #include "cash_device_object.h"
 #include "registration_root.h"
 
@@ -151,16 +152,26 @@ STDAPI DllRegisterServer() {
         unregister_from(root, self);
         return HRESULT_FROM_WIN32(rc);
     }
+    // The type library, the interface and the ProgIDs, for late binding and
+    // calls from other processes.
+    if (const HRESULT h = monvia::cashsim::register_automation(root, self); FAILED(h)) {
+        monvia::cashsim::unregister_automation(root, self);
+        unregister_from(root, self);
+        return h;
+    }
     return S_OK;
 }
 
 STDAPI DllUnregisterServer() {
     const std::wstring self = own_path();
     if (self.empty()) return HRESULT_FROM_WIN32(GetLastError());
-    HRESULT result = unregister_from(HKEY_CURRENT_USER, self);
+    // The ProgIDs are removed while the class key still tells whose they are.
+    HRESULT result = monvia::cashsim::unregister_automation(HKEY_CURRENT_USER, self);
+    if (const HRESULT h = unregister_from(HKEY_CURRENT_USER, self); SUCCEEDED(result)) result = h;
     if (elevated()) {
-        const HRESULT machine = unregister_from(HKEY_LOCAL_MACHINE, self);
-        if (SUCCEEDED(result)) result = machine;
+        for (const HRESULT h : {monvia::cashsim::unregister_automation(HKEY_LOCAL_MACHINE, self),
+                                unregister_from(HKEY_LOCAL_MACHINE, self)})
+            if (SUCCEEDED(result)) result = h;
     }
     return result;
 }

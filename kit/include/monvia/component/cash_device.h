@@ -25,6 +25,14 @@ inline constexpr com::Guid CLSID_CashDevice{
 inline constexpr com::Guid IID_ICashDevice{
     0x7C2E9B04, 0x51D3, 0x4A8F, {0xB6, 0xE0, 0x2D, 0x94, 0xF1, 0xC8, 0xA3, 0xB5}};
 
+// The type library that describes the contract for COM on Windows
+// (kit/idl/cash_device.idl): MonviaCashDevice 1.0.
+// {0B2CD3A3-14B3-4DD9-8C0D-6EB03A180485}
+inline constexpr com::Guid LIBID_MonviaCashDevice{
+    0x0B2CD3A3, 0x14B3, 0x4DD9, {0x8C, 0x0D, 0x6E, 0xB0, 0x3A, 0x18, 0x04, 0x85}};
+inline constexpr uint16_t kTypeLibraryMajor = 1;
+inline constexpr uint16_t kTypeLibraryMinor = 0;
+
 // Mode passed to CashBoxControl.
 enum class CashBoxMode : int32_t { Control = 0, Blind = 7, ZByAmount = 15 };
 
