@@ -1,4 +1,4 @@
-// ticket-service: a ticket service for testing the ticket client by hand.
+// monvia-ticket-service: a ticket service for testing the ticket client by hand.
 // See README.md for the requests it answers and the options.
 
 #include <cstdio>
@@ -17,16 +17,17 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!parsed.options) {
-        std::fprintf(stderr, "ticket-service: %s\n(--help lists the options)\n", parsed.error.c_str());
+        std::fprintf(stderr, "%s: %s\n(%s --help lists the options)\n", kProgramName, parsed.error.c_str(),
+                     kProgramName);
         return 2;
     }
     install_stop_signals();
     Server server(*parsed.options);
     if (const std::string error = server.open(); !error.empty()) {
-        std::fprintf(stderr, "ticket-service: %s\n", error.c_str());
+        std::fprintf(stderr, "%s: %s\n", kProgramName, error.c_str());
         return 1;
     }
-    std::printf("ticket-service listening on %s%s\n", server.address().c_str(),
+    std::printf("%s listening on %s%s\n", kProgramName, server.address().c_str(),
                 parsed.options->backlog_full ? " (backlog full, connection attempts never complete)" : "");
     std::fflush(stdout);
     server.run();

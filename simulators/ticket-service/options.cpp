@@ -20,7 +20,8 @@ std::optional<int> bounded(const std::string& text, int low, int high) {
 }  // namespace
 
 std::string usage() {
-    return "Usage: ticket-service [options]\n"
+    return std::string("Usage: ") + kProgramName +
+           " [options]\n"
            "A ticket service for testing clients by hand, on 127.0.0.1:16501 unless told otherwise.\n"
            "\n"
            "  --host ADDR              address to listen on (default 127.0.0.1)\n"
@@ -47,7 +48,12 @@ std::string usage() {
            "  --quiet                  print only the listening line\n"
            "  --help                   show this text\n"
            "\n"
-           "TEXT may hold \\r \\n \\t \\0 \\\\ and \\xNN. SIGINT or SIGTERM ends the service.\n";
+           "An option's value follows it or an '=' (--port 0, --port=0). TEXT may hold\n"
+           "\\r \\n \\t \\0 \\\\ and \\xNN. SIGINT or SIGTERM ends the service.\n"
+           "\n"
+           "Exit status: 0 stopped by SIGINT or SIGTERM, or --help; 1 it cannot listen (the\n"
+           "address is taken or not this machine's) or cannot open the log; 2 the command\n"
+           "line is wrong.\n";
 }
 
 ParsedOptions parse_options(const std::vector<std::string>& args) {
@@ -58,8 +64,17 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
         return out;
     };
     for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
+        // "--name=value" is "--name value".
+        std::string a = args[i];
+        std::optional<std::string> attached;
+        if (const auto eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
+            attached = a.substr(eq + 1);
+            a.resize(eq);
+        }
+        bool value_taken = false;
         auto value = [&]() -> std::optional<std::string> {
+            value_taken = true;
+            if (attached) return attached;
             if (i + 1 >= args.size()) return std::nullopt;
             return args[++i];
         };
@@ -128,6 +143,7 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
         } else {
             return fail("unknown option " + a);
         }
+        if (attached && !value_taken) return fail(a + " takes no value");
     }
     if (o.silent && o.reset) return fail("--silent and --reset exclude each other");
     if (o.unsolicited_every_ms > 0 && !o.unsolicited)

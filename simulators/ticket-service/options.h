@@ -8,6 +8,14 @@
 
 namespace monvia::ticket_service {
 
+// The name the service calls itself in its usage and messages: the one it is
+// installed under (on Windows the program keeps its file name).
+#if defined(_WIN32)
+inline constexpr const char* kProgramName = "ticket-service";
+#else
+inline constexpr const char* kProgramName = "monvia-ticket-service";
+#endif
+
 struct Options {
     std::string host = "127.0.0.1";
     int port = 16501;                        // 0: any free port (the one taken is printed)
@@ -35,6 +43,8 @@ struct ParsedOptions {
     std::string error;               // why the command line was refused
 };
 
+// Every option with a value takes it as the next argument or after '='
+// ("--port 0", "--port=0").
 ParsedOptions parse_options(const std::vector<std::string>& args);
 
 // The text --help prints.

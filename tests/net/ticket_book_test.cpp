@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -165,6 +166,56 @@ TEST(Options, BadCommandLinesAreRefusedWithAReason) {
         EXPECT_FALSE(parsed.options.has_value()) << args[0];
         EXPECT_EQ(parsed.error, error);
     }
+}
+
+// Every field of the options, so that two command lines can be compared.
+std::string fields(const Options& o) {
+    std::ostringstream s;
+    s << o.host << '|' << o.port << '|' << o.split_ms << '|' << o.delay_ms << '|' << o.keep << o.silent
+      << o.reset << o.crlf << o.backlog_full << o.quiet << '|' << o.reply.value_or("-") << '|'
+      << o.unsolicited.value_or("-") << '|' << o.unsolicited_every_ms << '|' << o.flood << '|' << o.gap_ms
+      << '|' << o.log_path << '|' << o.idle_timeout_ms << '|' << o.max_connections;
+    return s.str();
+}
+
+TEST(Options, AValueAfterAnEqualsSignIsTheSameAsTheNextArgument) {
+    const std::vector<std::pair<std::string, std::string>> valued = {
+        {"--host", "::1"},         {"--port", "0"},         {"--split", "250"},         {"--delay", "100"},
+        {"--reply", "A=B\\x41"},   {"--unsolicited", "HI"}, {"--flood", "20"},          {"--gap", "5"},
+        {"--log", "/tmp/x=y.log"}, {"--idle-timeout", "0"}, {"--max-connections", "3"},
+    };
+    std::vector<std::string> spaced, joined;
+    for (const auto& [name, value] : valued) {
+        spaced.insert(spaced.end(), {name, value});
+        joined.push_back(name + "=" + value);
+    }
+    for (auto* args : {&spaced, &joined}) args->insert(args->end(), {"--unsolicited-every", "500"});
+    const auto a = parse_options(spaced), b = parse_options(joined);
+    ASSERT_TRUE(a.options) << a.error;
+    ASSERT_TRUE(b.options) << b.error;
+    EXPECT_EQ(fields(*b.options), fields(*a.options));
+    EXPECT_EQ(b.options->reply, "A=BA");
+    EXPECT_EQ(b.options->log_path, "/tmp/x=y.log");
+
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"--port="}, "--port needs a number from 0 to 65535"},
+        {{"--port=1=2"}, "--port needs a number from 0 to 65535"},
+        {{"--log="}, "--log needs a file name"},
+        {{"--host="}, "--host needs an address"},
+        {{"--keep=yes"}, "--keep takes no value"},
+        {{"--quiet="}, "--quiet takes no value"},
+        {{"--verbose=1"}, "unknown option --verbose"},
+    };
+    for (const auto& [args, error] : refused) {
+        const auto parsed = parse_options(args);
+        EXPECT_FALSE(parsed.options.has_value()) << args[0];
+        EXPECT_EQ(parsed.error, error) << args[0];
+    }
+    // A value that is itself an option is taken as the value when attached.
+    const auto reply = parse_options({"--reply=--keep"});
+    ASSERT_TRUE(reply.options) << reply.error;
+    EXPECT_EQ(reply.options->reply, "--keep");
+    EXPECT_FALSE(reply.options->keep);
 }
 
 }  // namespace
