@@ -6,8 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh default
-build=build/default
+# Only what building and running needs; the tests are not built here.
+bash scripts/setup.sh --run run
+build=build/run
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   cat >&2 <<'MSG'

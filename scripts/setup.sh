@@ -2,17 +2,36 @@
 # Installs the Debian packages the tools need (only those missing), then
 # configures and builds with the given CMake preset (default: "default");
 # with --packages-only it stops after the packages. Run as root on Debian 12.
+#
+#   scripts/setup.sh [--run] [<preset> | --packages-only]
+#
+# With --run only what building and running the tools needs is installed
+# (scripts/run-tools.sh); without it, everything the tests, the Windows
+# build and the checks need as well (scripts/test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+for_running=0
+if [ "${1:-}" = "--run" ]; then
+  for_running=1
+  shift
+fi
 preset="${1:-default}"
 
-packages=(
+# Building and running: the compilers, CMake, Qt 6, the fonts the windows
+# are drawn with (Liberation Serif for Times New Roman), and Xvfb with xauth
+# for a virtual display where there is none.
+run_packages=(
   git build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libgtest-dev libgmock-dev
   fonts-liberation fontconfig
-  libx11-dev libxtst-dev xvfb xauth x11-utils xdotool imagemagick procps iproute2
+  xvfb xauth
+)
+# The tests, the measurements and the screenshots besides.
+packages=(
+  "${run_packages[@]}"
+  libgtest-dev libgmock-dev
+  libx11-dev libxtst-dev x11-utils xdotool imagemagick procps iproute2
 )
 # --- Windows build checked here: mingw-w64 (posix thread model) to
 # cross-compile (the 32-bit compiler only checks the calling convention of
@@ -36,6 +55,8 @@ packages+=(clang libclang-rt-14-dev llvm)
 # The formatter every C++ file is checked against (scripts/check-format.sh),
 # pinned to one version so that the check agrees on every machine.
 packages+=(clang-format-14)
+
+if ((for_running)); then packages=("${run_packages[@]}"); fi
 
 missing=()
 for p in "${packages[@]}"; do
