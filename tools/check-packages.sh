@@ -16,39 +16,17 @@ set -euo pipefail
 
 usage() { echo "usage: $0 [--root <dir>] [--keep] <build dir>" >&2; exit 2; }
 
-base=""
-keep=0
-while [[ $# -gt 1 ]]; do
-    case $1 in
-        --root) base=$2; shift 2 ;;
-        --keep) keep=1; shift ;;
-        *) usage ;;
-    esac
-done
-[[ $# -eq 1 ]] || usage
-build=$(cd "$1" && pwd)
+. "$(dirname "$0")/fresh-root.sh"
+fresh_root_options "$@"
+[[ ${#operands[@]} -eq 1 ]] || usage
+build=$(cd "${operands[0]}" && pwd)
 [[ $(id -u) == 0 ]] || { echo "$0: needs root (chroot, mounts)" >&2; exit 2; }
 debs=("$build"/monvia-*.deb)
 [[ -e ${debs[0]} ]] || { echo "$0: no packages in $build; run cpack -G DEB there first" >&2; exit 2; }
 driver=$build/tests/install/libmonvia_panel_driver.so
 [[ -f $driver ]] || { echo "$0: no $driver (build the tests)" >&2; exit 2; }
 
-root=$(mktemp -d "${TMPDIR:-/tmp}/monvia-root-XXXXXX")
-cleanup() {
-    umount "$root/proc" 2>/dev/null || true
-    if [[ $keep == 1 ]]; then echo "root kept in $root"; else rm -rf -- "$root"; fi
-}
-trap cleanup EXIT
-
-if [[ -n $base ]]; then
-    cp -a "$base/." "$root/"
-else
-    mmdebstrap --variant=apt --include=ca-certificates bookworm "$root" >"$root.log" 2>&1 ||
-        { cat "$root.log" >&2; exit 1; }
-    rm -f "$root.log"
-fi
-mount -t proc proc "$root/proc"
-cp /etc/resolv.conf "$root/etc/resolv.conf"
+open_fresh_root
 mkdir -p "$root/root/debs"
 cp "${debs[@]}" "$driver" "$root/root/debs/"
 

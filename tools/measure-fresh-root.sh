@@ -22,60 +22,27 @@ set -euo pipefail
 
 usage() { echo "usage: $0 [--root <dir>] [--keep] run|test" >&2; exit 2; }
 
-base=""
-keep=0
-while [[ $# -gt 1 ]]; do
-    case $1 in
-        --root) base=$2; shift 2 ;;
-        --keep) keep=1; shift ;;
-        *) usage ;;
-    esac
-done
-[[ $# -eq 1 ]] || usage
-case $1 in
+. "$(dirname "$0")/fresh-root.sh"
+fresh_root_options "$@"
+[[ ${#operands[@]} -eq 1 ]] || usage
+case ${operands[0]} in
     run) command=scripts/run-tools.sh ;;
     test) command=scripts/test.sh ;;
     *) usage ;;
 esac
-[[ $(id -u) == 0 ]] || { echo "$0: needs root (chroot, mounts)" >&2; exit 2; }
 tree=$(cd "$(dirname "$0")/.." && pwd)
-
-root=$(mktemp -d "${TMPDIR:-/tmp}/monvia-fresh-XXXXXX")
-mounts=()
-cleanup() {
-    local i
-    for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do umount -l "${mounts[i]}" 2>/dev/null || true; done
-    if [[ $keep == 1 ]]; then echo "root kept in $root"; else rm -rf --one-file-system -- "$root"; fi
-}
-trap cleanup EXIT
-
-if [[ -n $base ]]; then
-    cp -a "$base/." "$root/"
-else
-    mmdebstrap --variant=apt --include=ca-certificates bookworm "$root" >"$root.log" 2>&1 ||
-        { cat "$root.log" >&2; exit 1; }
-    rm -f "$root.log"
-fi
-# What a running system has: processes, devices, shared memory for the
-# virtual display and Wine, and name resolution for the archive.
-mount_in() {
-    mkdir -p "$root$2"
-    mount "${@:3}" "$1" "$root$2"
-    mounts+=("$root$2")
-}
-mount_in proc /proc -t proc
-mount_in sysfs /sys -t sysfs
-mount_in /dev /dev --rbind
-cp /etc/resolv.conf "$root/etc/resolv.conf"
+# What a running system has besides: devices and shared memory for the
+# virtual display and Wine.
+open_fresh_root full
 
 # A clone, as a user gets it; git itself comes with the first command.
 git clone -q --no-hardlinks "$tree" "$root/root/monvia"
 
-log=/root/$1.log
+log=/root/${operands[0]}.log
 start=$SECONDS
 status=0
 chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root TERM=dumb \
     bash -c "cd /root/monvia && bash $command" >"$root$log" 2>&1 || status=$?
 elapsed=$((SECONDS - start))
 tail -n 5 "$root$log"
-echo "$1: $elapsed s, exit $status"
+echo "${operands[0]}: $elapsed s, exit $status"
