@@ -38,11 +38,18 @@ open_fresh_root full
 # A clone, as a user gets it; git itself comes with the first command.
 git clone -q --no-hardlinks "$tree" "$root/root/monvia"
 
+# Every line of the output is kept with the seconds since the start; the
+# first line of a build step ("[1/...") tells how long the packages and the
+# configuration took.
 log=/root/${operands[0]}.log
 start=$SECONDS
-status=0
+set +e
 chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root TERM=dumb \
-    bash -c "cd /root/monvia && bash $command" >"$root$log" 2>&1 || status=$?
+    bash -c "cd /root/monvia && bash $command" 2>&1 |
+    while IFS= read -r line; do printf '[%4d s] %s\n' $((SECONDS - start)) "$line"; done >"$root$log"
+status=${PIPESTATUS[0]}
+set -e
 elapsed=$((SECONDS - start))
 tail -n 5 "$root$log"
-echo "${operands[0]}: $elapsed s, exit $status"
+first_build=$(grep -m1 -o '^\[ *[0-9]* s\] \[1/' "$root$log" | grep -o '[0-9]* s' || true)
+echo "${operands[0]}: $elapsed s, exit $status${first_build:+ (the build began after $first_build)}"
