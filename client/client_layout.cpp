@@ -49,6 +49,8 @@ ui::WindowSpec make_layout() {
         control("Label1", ControlKind::Label, "Port", 360, 600, 615, 255, 2),
         control("lblHost", ControlKind::Label, "Host", 360, 120, 615, 255, 0),
     };
+    // The request frame has no caption, the transcript no label.
+    w.accessible_names = {{"frmDades", "Request"}, {"txtRes", "Transcript"}};
     return w;
 }
 

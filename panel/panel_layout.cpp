@@ -47,6 +47,8 @@ ui::WindowSpec make_layout() {
         button("cmdCharge", "Charge", 480, 780, 1470, 360, 0),
         {"lblImport", ui::ControlKind::Label, "Import", 2940, 780, 615, 285, 2, "", ui::kNone, 0},
     };
+    // The host field has no label of its own.
+    w.accessible_names = {{"txtHost", "Host"}};
     return w;
 }
 

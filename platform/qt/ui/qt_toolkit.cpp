@@ -359,6 +359,21 @@ QtWindow::QtWindow(QtToolkit& toolkit, const WindowSpec& table) : toolkit_(&tool
         controls_.push_back(std::make_unique<QtControl>(*this, c, parent));
     }
 
+    // Every control has a name assistive technology shows and automation
+    // finds it by (its object name stays the control's name, which Windows
+    // UI Automation shows as its automation id), and a label is tied to the
+    // control beside it, so that the accessibility layer tells which label
+    // names which text field.
+    for (auto& c : controls_) {
+        QWidget* w = c->widget();
+        if (!w) continue;
+        w->setAccessibleName(qstr(accessible_name(layout_, c->row())));
+        if (c->row().kind != ControlKind::TextBox) continue;
+        if (const ControlSpec* label = label_beside(layout_, c->row()))
+            if (auto* l = qobject_cast<QLabel*>(control(label->name).widget()); l && !l->buddy())
+                l->setBuddy(w);
+    }
+
     // Tab order by tab index, among the controls that can take the focus
     // (Qt ignores a tab order that names a widget which takes none, such as a
     // label or a frame).

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -66,6 +67,9 @@ struct WindowSpec {
     std::optional<FontSpec> font;            // unset: the platform's own
     std::string initial_focus;               // control that has the focus at start
     std::vector<ControlSpec> controls;       // in creation order
+    // The accessible name of a control whose caption, label or frame does
+    // not say what it is (see accessible_name), by control name.
+    std::map<std::string, std::string> accessible_names;
 };
 
 // A rectangle in pixels.
@@ -95,6 +99,35 @@ inline const ControlSpec* find_control(const WindowSpec& w, const std::string& n
     for (const auto& c : w.controls)
         if (c.name == name) return &c;
     return nullptr;
+}
+
+// The label beside a control: a label in the same container that starts
+// left of it and shares some of its height; the nearest such label when
+// there are several. nullptr when there is none.
+inline const ControlSpec* label_beside(const WindowSpec& w, const ControlSpec& c) {
+    const ControlSpec* best = nullptr;
+    for (const auto& l : w.controls) {
+        if (l.kind != ControlKind::Label || l.container != c.container || l.left >= c.left) continue;
+        if (l.top >= c.top + c.height || c.top >= l.top + l.height) continue;
+        if (!best || l.left > best->left) best = &l;
+    }
+    return best;
+}
+
+// The name assistive technology (screen readers, and test automation through
+// the desktop's accessibility layer) gives a control, as a user would name
+// it: the window's own entry for it when it has one; else a button's, check
+// box's, option button's, label's or frame's caption; else the caption of
+// the label beside it; else the caption of the frame it is in. Empty when
+// none of them says anything.
+inline std::string accessible_name(const WindowSpec& w, const ControlSpec& c) {
+    if (const auto it = w.accessible_names.find(c.name); it != w.accessible_names.end()) return it->second;
+    if (c.kind != ControlKind::TextBox && !c.text.empty()) return c.text;
+    if (c.kind == ControlKind::Label || c.kind == ControlKind::Timer) return c.text;
+    if (const ControlSpec* label = label_beside(w, c); label && !label->text.empty()) return label->text;
+    if (const ControlSpec* frame = find_control(w, c.container); frame && !frame->text.empty())
+        return frame->text;
+    return {};
 }
 
 }  // namespace monvia::ui
