@@ -24,6 +24,9 @@
 
 #include "cash_machine.h"
 #include "scenario.h"
+#if defined(_WIN32)
+#include "win/type_library_dispatch.h"
+#endif
 
 using namespace monvia::com;
 using monvia::device::CLSID_CashDevice;
@@ -49,15 +52,20 @@ bool leaves_outputs(const Effect* e) { return e && e->leave_outputs; }
 
 std::atomic<long> g_objects{0};
 
+class CashDeviceObject;
 #if defined(_WIN32)
-// A failure's description goes to the system's error object.
+// A failure's description goes to the system's error object; clients may
+// bind late, by name, through the type library the DLL carries.
 using ErrorReporting = ISupportErrorInfo;
+using Dispatch = TypeLibraryDispatch<ICashDevice, IID_ICashDevice>;
 #else
-// A failure's description is taken through the layer's interface.
+// A failure's description is taken through the layer's interface; the
+// layer calls members through the interface only.
 using ErrorReporting = IErrorSource;
+using Dispatch = NoLateBinding<ICashDevice, CashDeviceObject>;
 #endif
 
-class CashDeviceObject final : public NoLateBinding<ICashDevice, CashDeviceObject>, public ErrorReporting {
+class CashDeviceObject final : public Dispatch, public ErrorReporting {
 public:
     CashDeviceObject() {
         ++g_objects;
@@ -97,6 +105,7 @@ public:
         return left;
     }
 
+#if !defined(_WIN32)
     // IDispatch (NoLateBinding): members are called through the interface
     // only. There is no type library, and late binding by name is refused
     // with a description that says so, rather than answered as if a name
@@ -106,6 +115,7 @@ public:
         description_ = "CashDevice is called through its interface; late binding is not supported";
         return described(E_NOTIMPL);
     }
+#endif
 
     // ICashDevice
     HRESULT STDMETHODCALLTYPE get_LastErrorCode(int16_t* code) override {

@@ -132,6 +132,11 @@ TEST_F(SimulatorTest, AnswersTheStandardInterfaces) {
     EXPECT_EQ(p, nullptr);
     uint32_t count = 9;
     EXPECT_EQ(d.GetTypeInfoCount(&count), S_OK);
+#if defined(_WIN32)
+    // On Windows the object binds late through its type library
+    // (tests/win/late_binding_test.cpp).
+    EXPECT_EQ(count, 1u);
+#else
     EXPECT_EQ(count, 0u);
     // Late binding is refused with a description that says why.
     const std::function<HRESULT()> late[] = {
@@ -148,6 +153,7 @@ TEST_F(SimulatorTest, AnswersTheStandardInterfaces) {
                 << f.description();
         }
     }
+#endif
 
     try {
         registry_.create<IUnknown>(CLSID_CashDevice, guid("{C3E6A4D9-5F7A-4B2C-9D83-4A9FAE7B3C56}"));

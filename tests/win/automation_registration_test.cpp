@@ -98,7 +98,8 @@ protected:
     void SetUp() override {
         module_ = LoadLibraryW(MONVIA_SIMULATOR_DLL);
         ASSERT_NE(module_, nullptr) << "cannot load the simulator";
-        register_ = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module_, "DllRegisterServer")));
+        register_ =
+            reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module_, "DllRegisterServer")));
         unregister_ =
             reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module_, "DllUnregisterServer")));
         ASSERT_TRUE(register_ && unregister_);
@@ -139,7 +140,8 @@ TEST_F(Registration, WritesTheClassTypeLibraryInterfaceAndProgIdsAndRemovesExact
     const std::wstring library_key = L"TypeLib\\" + text(LIBID_MonviaCashDevice) + L"\\1.0";
     for (const std::string& line : {
              key(L"CLSID\\" + text(CLSID_CashDevice) + L"\\InprocServer32") + ": (default) = " + self_,
-             key(L"CLSID\\" + text(CLSID_CashDevice) + L"\\ProgID") + ": (default) = Monvia.CashDeviceSimulator.1",
+             key(L"CLSID\\" + text(CLSID_CashDevice) + L"\\ProgID") +
+                 ": (default) = Monvia.CashDeviceSimulator.1",
              key(L"CLSID\\" + text(CLSID_CashDevice) + L"\\VersionIndependentProgID") +
                  ": (default) = Monvia.CashDeviceSimulator",
              key(L"CLSID\\" + text(CLSID_CashDevice) + L"\\TypeLib") + ": (default) = " + libid,
@@ -198,14 +200,15 @@ TEST_F(Registration, LeavesTheTypeLibraryInterfaceAndProgIdsOfAnotherServer) {
     {
         ForeignEntry library(root_, L"TypeLib\\" + text(LIBID_MonviaCashDevice), L"\\1.0\\0\\" + kPlatform,
                              L"C:\\Program Files\\Vendor\\component.dll");
-        ForeignEntry interface_key(root_, L"Interface\\" + text(IID_ICashDevice), L"\\TypeLib", other_library);
+        ForeignEntry interface_key(root_, L"Interface\\" + text(IID_ICashDevice), L"\\TypeLib",
+                                   other_library);
         ForeignEntry prog_id(root_, L"Monvia.CashDeviceSimulator", L"\\CLSID",
                              L"{11111111-2222-3333-4444-555555555555}");
-    const Snapshot before = snapshot();
-    ASSERT_EQ(register_(), S_OK);
-    const Snapshot registered = snapshot();
-    print("another server's entries: written by DllRegisterServer", minus(registered, before));
-    EXPECT_TRUE(minus(before, registered).empty()) << "registering changed another server's entries";
+        const Snapshot before = snapshot();
+        ASSERT_EQ(register_(), S_OK);
+        const Snapshot registered = snapshot();
+        print("another server's entries: written by DllRegisterServer", minus(registered, before));
+        EXPECT_TRUE(minus(before, registered).empty()) << "registering changed another server's entries";
         ASSERT_EQ(unregister_(), S_OK);
         EXPECT_EQ(snapshot(), before) << "unregistering removed or left something";
     }

@@ -28,8 +28,8 @@ std::wstring text(const GUID& g) {
 
 const std::wstring kClasses = L"Software\\Classes\\";
 const std::wstring kLibrary = kClasses + L"TypeLib\\" + text(LIBID_MonviaCashDevice);
-const std::wstring kVersionName = std::to_wstring(device::kTypeLibraryMajor) + L"." +
-                                  std::to_wstring(device::kTypeLibraryMinor);
+const std::wstring kVersionName =
+    std::to_wstring(device::kTypeLibraryMajor) + L"." + std::to_wstring(device::kTypeLibraryMinor);
 const std::wstring kVersion = kLibrary + L"\\" + kVersionName;
 const std::wstring kLocale = kVersion + L"\\0";
 const std::wstring kPlatform = kLocale + (sizeof(void*) == 8 ? L"\\win64" : L"\\win32");

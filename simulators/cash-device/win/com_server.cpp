@@ -18,6 +18,7 @@
 
 #include "automation_registration.h"
 #include "cash_device_object.h"
+#include "module_path.h"
 #include "registration_root.h"
 
 using monvia::cashsim::elevated;
@@ -66,24 +67,7 @@ constexpr wchar_t kServerKey[] =
 constexpr wchar_t kClassName[] = L"CashDevice simulator";
 
 // The full path of this library.
-std::wstring own_path() {
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExW(
-            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-            reinterpret_cast<LPCWSTR>(&g_factory), &module))
-        return {};
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return {};
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        if (path.size() >= 32768) return {};
-        path.resize(path.size() * 2);
-    }
-}
+std::wstring own_path() { return monvia::cashsim::module_path(); }
 
 LSTATUS set_string(HKEY key, const wchar_t* name, const std::wstring& value) {
     return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
