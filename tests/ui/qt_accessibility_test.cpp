@@ -113,7 +113,8 @@ TEST(Accessibility, EveryClientControlHasItsNameAndRole) {
                                                        {"lblHost", "Host", kLabel},
                                                    });
     // The transcript can be read, not typed into.
-    QAccessibleInterface* transcript = QAccessible::queryAccessibleInterface(window->control("txtRes").widget());
+    QAccessibleInterface* transcript =
+        QAccessible::queryAccessibleInterface(window->control("txtRes").widget());
     ASSERT_NE(transcript, nullptr);
     EXPECT_TRUE(transcript->state().readOnly);
     EXPECT_TRUE(transcript->state().multiLine);
@@ -156,14 +157,15 @@ TEST(Accessibility, LabelsAreTiedToTheFieldsTheyName) {
 // The rules that give a name where the window names none itself.
 TEST(Accessibility, NamesComeFromCaptionLabelBesideOrFrame) {
     WindowSpec w;
-    auto row = [](const char* name, ControlKind kind, const char* text, int left, int top, const char* in = "") {
+    auto row = [](const char* name, ControlKind kind, const char* text, int left, int top,
+                  const char* in = "") {
         return ControlSpec{name, kind, text, left, top, 600, 300, 0, in, kNone, 0};
     };
     w.controls = {
         row("frmA", ControlKind::Frame, "Payment", 0, 0),
         row("lblFar", ControlKind::Label, "Far", 0, 100, "frmA"),
         row("lblNear", ControlKind::Label, "Near", 700, 100, "frmA"),
-        row("txtNear", ControlKind::TextBox, "1", 1400, 200, "frmA"),  // overlaps both rows: the nearer wins
+        row("txtNear", ControlKind::TextBox, "1", 1400, 200, "frmA"),   // overlaps both rows: the nearer wins
         row("txtBelow", ControlKind::TextBox, "2", 1400, 900, "frmA"),  // no label on its row: the frame
         row("txtLeft", ControlKind::TextBox, "3", 0, 900, "frmA"),      // a label to its right does not count
         row("lblOut", ControlKind::Label, "Outside", 0, 2000),
@@ -174,10 +176,9 @@ TEST(Accessibility, NamesComeFromCaptionLabelBesideOrFrame) {
     };
     w.accessible_names = {{"txtNamed", "Given"}, {"lblOut", "Renamed"}};
     const std::pair<const char*, const char*> expected[] = {
-        {"frmA", "Payment"},  {"lblFar", "Far"},        {"lblNear", "Near"},
-        {"txtNear", "Near"},  {"txtBelow", "Payment"},  {"txtLeft", "Payment"},
-        {"lblOut", "Renamed"}, {"txtOut", "Payment"},   {"chkOwn", "Own caption"},
-        {"txtNamed", "Given"}, {"txtNothing", ""},
+        {"frmA", "Payment"},       {"lblFar", "Far"},      {"lblNear", "Near"},   {"txtNear", "Near"},
+        {"txtBelow", "Payment"},   {"txtLeft", "Payment"}, {"lblOut", "Renamed"}, {"txtOut", "Payment"},
+        {"chkOwn", "Own caption"}, {"txtNamed", "Given"},  {"txtNothing", ""},
     };
     for (const auto& [control, name] : expected)
         EXPECT_EQ(accessible_name(w, *find_control(w, control)), name) << control;
