@@ -57,20 +57,6 @@ struct Refusal {
     std::string text;
 };
 
-const char* kind_name(Kind k) {
-    switch (k) {
-        case Kind::Override:
-            return "override (MONVIA_CLASS_REGISTRY)";
-        case Kind::User:
-            return "user";
-        case Kind::Administrator:
-            return "administrator";
-        case Kind::PackagedDefault:
-            return "packaged defaults";
-    }
-    return "";
-}
-
 std::string quoted(const fs::path& p) { return "\"" + p.string() + "\""; }
 
 enum class Scope { Default, User, System };
@@ -200,7 +186,7 @@ int do_unregister(const std::string& what, Scope scope, std::ostream& out) {
 int do_list(std::ostream& out) {
     std::set<Guid> seen;
     for (const auto& d : ClassRegistry::entry_directories()) {
-        out << kind_name(d.kind) << ": " << d.path.string() << "\n";
+        out << com::kind_name(d.kind) << ": " << d.path.string() << "\n";
         const auto entries = ClassRegistry::entries_in(d.path);
         if (entries.empty()) out << "  (no entries)\n";
         for (const auto& e : entries) {

@@ -24,7 +24,8 @@ namespace monvia::com {
 
 struct ClassRegistry::Library {
     void* handle = nullptr;
-    CreateInstanceFn create = nullptr;  // null when the library lacks the export
+    CreateInstanceFn create = nullptr;         // null when the library lacks the export
+    TakeCreationErrorFn take_error = nullptr;  // optional
 };
 
 namespace {
@@ -258,6 +259,21 @@ std::string not_registered_text(const Guid& clsid, const std::vector<fs::path>& 
 
 }  // namespace
 
+const char* kind_name(ClassRegistry::EntryDirectory::Kind kind) {
+    using Kind = ClassRegistry::EntryDirectory::Kind;
+    switch (kind) {
+        case Kind::Override:
+            return "override (MONVIA_CLASS_REGISTRY)";
+        case Kind::User:
+            return "user";
+        case Kind::Administrator:
+            return "administrator";
+        case Kind::PackagedDefault:
+            return "packaged defaults";
+    }
+    return "";
+}
+
 std::optional<fs::path> parse_entry(std::string_view content) {
     std::istringstream lines{std::string(content)};
     std::string line;
@@ -458,6 +474,7 @@ ClassRegistry::Library& ClassRegistry::load(const fs::path& path) {
     lib->handle = handle;
     dlerror();
     lib->create = reinterpret_cast<CreateInstanceFn>(dlsym(handle, kCreateInstanceSymbol));
+    lib->take_error = reinterpret_cast<TakeCreationErrorFn>(dlsym(handle, kTakeCreationErrorSymbol));
     // Kept loaded even without the export: its initialisers have run, and a
     // later attempt then reports the same thing without loading it again.
     Library& ref = *lib;
@@ -470,6 +487,7 @@ void* ClassRegistry::create_instance(const Guid& clsid, const Guid& iid) {
     // runs outside it, so that a server may create other classes in turn.
     Factory factory;
     CreateInstanceFn create = nullptr;
+    TakeCreationErrorFn take_error = nullptr;
     fs::path library;
     {
         std::lock_guard lock(mutex_);
@@ -485,6 +503,7 @@ void* ClassRegistry::create_instance(const Guid& clsid, const Guid& iid) {
                         std::string("the server library does not export ") + kCreateInstanceSymbol,
                         library.lexically_normal());
             create = lib.create;
+            take_error = lib.take_error;
         }
     }
 
@@ -501,6 +520,12 @@ void* ClassRegistry::create_instance(const Guid& clsid, const Guid& iid) {
         // A well-behaved server leaves the slot empty on failure; one that
         // does not has its object released here rather than leaked.
         if (object) static_cast<IUnknown*>(object)->Release();
+        // A server that can say why in its own words is believed.
+        if (take_error) {
+            Bstr description;
+            if (take_error(description.inout()) == S_OK && description.size() > 0)
+                throw Failure(h, description.utf8());
+        }
         creation_failed(h, clsid, iid, library);
     }
     if (!object) {

@@ -19,6 +19,16 @@
 // null when `capacity` is 0) and returns how many classes the library serves,
 // even when that is more than `capacity`. It allocates nothing and may be
 // called before any object exists.
+//
+// A server whose creation can fail for a reason of its own (one that stands
+// in front of another server, say) may also export
+//
+//   extern "C" HRESULT MonviaTakeCreationError(char16_t** description);
+//
+// which, right after MonviaCreateInstance failed on the same thread, gives
+// the failure's full description as a layer string owned by the caller and
+// returns S_OK, or returns S_FALSE with *description null when it has none.
+// The registry then reports that description instead of its own.
 
 #include <monvia/component/types.h>
 
@@ -37,5 +47,8 @@ inline constexpr const char* kCreateInstanceSymbol = "MonviaCreateInstance";
 
 using ListClassesFn = uint32_t (*)(Guid* classes, uint32_t capacity);
 inline constexpr const char* kListClassesSymbol = "MonviaListClasses";
+
+using TakeCreationErrorFn = HRESULT (*)(char16_t** description);
+inline constexpr const char* kTakeCreationErrorSymbol = "MonviaTakeCreationError";
 
 }  // namespace monvia::com

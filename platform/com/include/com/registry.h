@@ -148,6 +148,10 @@ private:
     mutable std::mutex mutex_;
 };
 
+// How the commands name a place of the search: "user", "administrator",
+// "packaged defaults", "override (MONVIA_CLASS_REGISTRY)".
+const char* kind_name(ClassRegistry::EntryDirectory::Kind kind);
+
 // The library an entry file's content names: the value of its first
 // "library=" line (key in any case, blanks around key and value ignored;
 // blank lines, lines starting with '#' and other keys are skipped). Nothing

@@ -1,0 +1,108 @@
+#include "journal_entry.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace monvia::journal {
+namespace {
+
+std::string trim(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return {};
+    const auto last = s.find_last_not_of(" \t\r\n");
+    return std::string(s.substr(first, last - first + 1));
+}
+
+fs::path home_directory() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    std::vector<char> buf(16384);
+    passwd pw{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    return {};
+}
+
+}  // namespace
+
+std::string compose_entry(const JournalEntry& entry) {
+    return "# The journal of the cash device: every call is recorded and passed on to the\n"
+           "# server named by fronts. `monvia-journal off` puts back the previous entry.\n"
+           "library=" +
+           entry.library.string() + "\nfronts=" + entry.fronts.string() + "\nprevious=" + entry.previous +
+           "\n";
+}
+
+std::optional<JournalEntry> parse_journal_entry(std::string_view content) {
+    JournalEntry entry;
+    bool library = false, fronts = false;
+    std::istringstream lines{std::string(content)};
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::string t = trim(line);
+        if (t.empty() || t.front() == '#') continue;
+        const auto eq = t.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string key = trim(std::string_view(t).substr(0, eq));
+        const std::string value = trim(std::string_view(t).substr(eq + 1));
+        if (key == "library" && !library) {
+            entry.library = value;
+            library = true;
+        } else if (key == "fronts" && !fronts) {
+            entry.fronts = value;
+            fronts = true;
+        } else if (key == "previous" && entry.previous.empty()) {
+            entry.previous = value;
+        }
+    }
+    if (!fronts) return std::nullopt;
+    if (entry.previous.empty()) entry.previous = kNoPrevious;
+    return entry;
+}
+
+std::string saved_entry_name(const com::Guid& clsid) {
+    return com::to_string(clsid) + ".class.before-journal";
+}
+
+fs::path journal_directory() {
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && fs::path(state).is_absolute())
+        return fs::path(state) / "monvia" / "journal";
+    const fs::path home = home_directory();
+    if (home.empty()) return {};
+    return home / ".local" / "state" / "monvia" / "journal";
+}
+
+fs::path journal_file(const fs::path& directory, const std::tm& day) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%04d-%02d-%02d.journal", day.tm_year + 1900, day.tm_mon + 1,
+                  day.tm_mday);
+    return directory / name;
+}
+
+fs::path todays_journal_file() {
+    const std::time_t now = std::time(nullptr);
+    std::tm day{};
+    localtime_r(&now, &day);
+    const fs::path dir = journal_directory();
+    return dir.empty() ? fs::path() : journal_file(dir, day);
+}
+
+std::optional<std::string> read_small_file(const fs::path& path, std::size_t max_bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string content(max_bytes, '\0');
+    in.read(content.data(), static_cast<std::streamsize>(max_bytes));
+    if (in.bad()) return std::nullopt;
+    content.resize(static_cast<size_t>(in.gcount()));
+    return content;
+}
+
+}  // namespace monvia::journal

@@ -1,0 +1,158 @@
+#include "journal_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+
+#include "journal_entry.h"
+#include "journal_line.h"
+
+namespace fs = std::filesystem;
+
+namespace monvia::journal {
+namespace {
+
+std::string quoted(const fs::path& p) { return "\"" + p.string() + "\""; }
+
+// DAY.journal -> DAY.<n>.journal
+fs::path aside(const fs::path& file, int n) {
+    fs::path p = file;
+    p.replace_extension(std::to_string(n) + ".journal");
+    return p;
+}
+
+}  // namespace
+
+JournalWriter::JournalWriter(Options options) : options_(std::move(options)) {
+    if (!options_.report) options_.report = [](const std::string& text) { std::cerr << text << std::endl; };
+    if (options_.keep < 1) options_.keep = 1;
+}
+
+JournalWriter::~JournalWriter() { close(); }
+
+JournalWriter::Options JournalWriter::from_environment() {
+    Options o;
+    o.directory = journal_directory();
+    if (const char* cap = std::getenv("MONVIA_JOURNAL_MAX_BYTES"); cap && *cap) {
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long v = std::strtoull(cap, &end, 10);
+        if (errno == 0 && end && *end == '\0' && v >= 4096) o.max_bytes = v;
+    }
+    return o;
+}
+
+void JournalWriter::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+bool JournalWriter::open_file(const fs::path& file, std::string& why) {
+    close();
+    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0) {
+        why = "cannot open the journal " + quoted(file) + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    size_ = ::fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    fd_ = fd;
+    path_ = file;
+    return true;
+}
+
+bool JournalWriter::open_for(std::chrono::system_clock::time_point when, std::string& why) {
+    if (options_.directory.empty()) {
+        why = "there is no state folder (neither XDG_STATE_HOME nor HOME is set)";
+        return false;
+    }
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm day{};
+    localtime_r(&seconds, &day);
+    const fs::path file = journal_file(options_.directory, day);
+    if (fd_ >= 0 && file == path_) return true;
+    std::error_code ec;
+    fs::create_directories(options_.directory, ec);
+    if (ec) {
+        why = "cannot create the journal folder " + quoted(options_.directory) + ": " + ec.message();
+        return false;
+    }
+    return open_file(file, why);
+}
+
+bool JournalWriter::rotate_if_needed(size_t adding, std::string& why) {
+    const auto fits = [&] { return size_ == 0 || size_ + adding <= options_.max_bytes; };
+    if (fits()) return true;
+    const fs::path file = path_;
+    // Another process may have set the file aside already: then write to the
+    // new one it started.
+    struct stat mine {
+    }, named{};
+    if (::fstat(fd_, &mine) == 0 && ::stat(file.c_str(), &named) == 0 &&
+        (mine.st_ino != named.st_ino || mine.st_dev != named.st_dev)) {
+        if (!open_file(file, why)) return false;
+        if (fits()) return true;
+    }
+    std::error_code ec;
+    fs::remove(aside(file, options_.keep), ec);
+    for (int n = options_.keep - 1; n >= 1; --n) fs::rename(aside(file, n), aside(file, n + 1), ec);
+    fs::rename(file, aside(file, 1), ec);
+    return open_file(file, why);
+}
+
+bool JournalWriter::append(const std::string& bytes, std::string& why) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            why = "cannot write the journal " + quoted(path_) + ": " + std::strerror(n < 0 ? errno : ENOSPC);
+            // Opened anew for the next line: the problem may be gone by then.
+            close();
+            return false;
+        }
+        done += static_cast<size_t>(n);
+        size_ += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+void JournalWriter::failed(const std::string& why) {
+    if (lost_++ == 0) lost_why_ = why;
+    if (reported_) return;
+    reported_ = true;
+    try {
+        options_.report("monvia journal: " + why +
+                        "; the calls go on, but are not recorded until it can be written");
+    } catch (...) {
+    }
+}
+
+void JournalWriter::write(const std::string& line, std::chrono::system_clock::time_point when) noexcept {
+    try {
+        std::lock_guard lock(mutex_);
+        std::string bytes;
+        if (lost_ > 0)
+            bytes = timestamp(when) + " " + process_label() + " journal: " + std::to_string(lost_) +
+                    (lost_ == 1 ? " event was" : " events were") + " not written (" + lost_why_ + ")\n";
+        bytes += line;
+        bytes += '\n';
+        std::string why;
+        if (!open_for(when, why) || !rotate_if_needed(bytes.size(), why) || !append(bytes, why)) {
+            failed(why);
+            return;
+        }
+        lost_ = 0;
+        lost_why_.clear();
+    } catch (...) {
+        // Out of memory: the line is lost, the call is not.
+    }
+}
+
+}  // namespace monvia::journal

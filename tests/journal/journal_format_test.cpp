@@ -1,0 +1,63 @@
+// How values appear in a journal line: whatever a component returns, each
+// event stays one line of printable text, and nothing is lost in the escape.
+
+#include <gtest/gtest.h>
+
+#include "journal_entry.h"
+#include "journal_line.h"
+
+namespace monvia::journal {
+namespace {
+
+TEST(JournalFormat, StringsAreQuotedAndEscapedOntoOneLine) {
+    const struct {
+        std::u16string in;
+        std::string shown;
+    } cases[] = {
+        {u"", R"("")"},
+        {u"Hopper empty", R"("Hopper empty")"},
+        {u"say \"no\"", R"("say \"no\"")"},
+        {u"C:\\dev", R"("C:\\dev")"},
+        {u"two\nlines\r\tand a tab", R"("two\nlines\r\tand a tab")"},
+        {std::u16string(u"nul\0here", 8), R"("nul\u0000here")"},
+        {u"\x1b[31mred", R"("\u001B[31mred")"},
+        {u"del\x7f", R"("del\u007F")"},
+        {u"c1\x85next", R"("c1\u0085next")"},
+        {u"line\u2028sep", R"("line\u2028sep")"},
+        {u"Caf\u00e9 \u20ac5",
+         "\"Caf\xC3\xA9 \xE2\x82\xAC"
+         "5\""},
+        {u"\U0001F4B6", "\"\xF0\x9F\x92\xB6\""},
+        {std::u16string(1, char16_t(0xD800)) + u"x", R"("\uD800x")"},
+        {std::u16string(1, char16_t(0xDC00)), R"("\uDC00")"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(quote(c.in), c.shown);
+}
+
+TEST(JournalFormat, AVeryLongStringIsCutAndSaysHowMuchWasLeftOut) {
+    const std::string shown = quote(std::u16string(5000, u'x'));
+    EXPECT_EQ(shown, "\"" + std::string(4096, 'x') + "\"...(904 more characters)");
+}
+
+TEST(JournalFormat, FieldsShowArgumentsValuesPassedInAndResults) {
+    int32_t paid = 50;
+    int32_t* none = nullptr;
+    VARIANT_BOOL yes = -1, no = 0, odd = 1;
+    Fields f;
+    f.value("amount", 125).in("paid", &paid).in("gone", none).text("->").out("paid", &paid).out("gone", none);
+    f.result(&yes).result(&no).result(&odd);
+    EXPECT_EQ(f.str(), " amount=125 &paid=50 &gone=null -> paid=50 result=True result=False result=1");
+}
+
+TEST(JournalFormat, AJournalEntryReadsBackWhatWasWritten) {
+    const JournalEntry written{"/usr/lib/monvia/libmonvia_journal.so", "/opt/acme/libacme.so", "none"};
+    const auto read = parse_journal_entry(compose_entry(written));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->library, written.library);
+    EXPECT_EQ(read->fronts, written.fronts);
+    EXPECT_EQ(read->previous, written.previous);
+    EXPECT_FALSE(parse_journal_entry("library=/opt/acme/libacme.so\n"));
+}
+
+}  // namespace
+}  // namespace monvia::journal

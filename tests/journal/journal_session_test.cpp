@@ -1,0 +1,101 @@
+// The panel's scripted session with and without the journal in front of the
+// server: the same boxes, and a journal of exactly the calls made.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "com/registry.h"
+#include "journal_fixture.h"
+#include "panel_window.h"
+#include "ui/sim_toolkit.h"
+
+namespace monvia::journal::testing {
+namespace {
+
+using Texts = std::vector<std::string>;
+
+// Connect, Charge 125, Pay 50 refused by the device (so the panel hands the
+// error to HandleError), the six lists of GetLevels, Z by amount, Empty CB;
+// the boxes in order, and the program still running at the end.
+Texts scripted_session(const fs::path& registry_dir) {
+    ui::SimToolkit tk;
+    com::ClassRegistry registry{registry_dir};
+    Texts boxes;
+    {
+        panel::frmTest form(tk, registry);
+        auto press = [&](const char* button, const char* amount = nullptr) {
+            if (amount) {
+                EXPECT_TRUE(tk.window()->type("txtImp", amount));
+            }
+            EXPECT_TRUE(tk.window()->click(button)) << button;
+        };
+        press("cmdConnect");
+        press("cmdCharge", "125");
+        press("cmdPay", "50");
+        press("cmdGetLevels");
+        press("cmdZbyAmount", "50000");
+        press("cmdEmptyCB");
+        for (const auto& box : tk.boxes()) boxes.push_back(box.title + ": " + box.text);
+        EXPECT_FALSE(tk.program_ended());
+    }
+    return boxes;
+}
+
+class JournalSession : public JournalTest {
+protected:
+    void SetUp() override {
+        JournalTest::SetUp();
+        const fs::path scenario = root_ / "scenario.txt";
+        write_file(scenario, "Pay false code=2 text=\"Hopper empty\"\n");
+        scenario_ = std::make_unique<testing_env::ScopedEnv>("MONVIA_CASHDEVICE_SCENARIO", scenario.c_str());
+    }
+    void TearDown() override {
+        scenario_.reset();
+        JournalTest::TearDown();
+    }
+    std::unique_ptr<testing_env::ScopedEnv> scenario_;
+};
+
+TEST_F(JournalSession, TheSimulatorGivesTheSameBoxesAndTheJournalHoldsEveryCall) {
+    register_server(MONVIA_SIMULATOR_LIBRARY, registry());
+    const Texts direct = scripted_session(registry());
+    ASSERT_EQ(direct.size(), 13u);
+    EXPECT_EQ(direct[3], "Testing: OK -> False");
+    EXPECT_EQ(direct[2], "Testing: Pay NOK, Paid = 0, 2-Hopper empty");
+    EXPECT_FALSE(fs::exists(journal_today())) << "nothing journals without the journal";
+
+    ASSERT_EQ(command({"on"}).code, kDone);
+    EXPECT_EQ(scripted_session(registry()), direct);
+
+    const Lines lines = journal_lines(journal_today());
+    std::string text;
+    for (const auto& l : lines) text += l + "\n";
+    std::ofstream(MONVIA_SESSION_JOURNAL_OUTPUT, std::ios::binary) << text;
+    EXPECT_EQ(text, read_file(MONVIA_SESSION_JOURNAL))
+        << "this run's journal is in " MONVIA_SESSION_JOURNAL_OUTPUT;
+}
+
+TEST_F(JournalSession, AnotherServerGivesTheSameBoxesThroughTheJournal) {
+    register_server(MONVIA_EXAMPLE_SERVER, registry());
+    const Texts direct = scripted_session(registry());
+    ASSERT_FALSE(direct.empty());
+    ASSERT_EQ(command({"on"}).code, kDone);
+    EXPECT_EQ(scripted_session(registry()), direct);
+
+    const Lines lines = journal_lines(journal_today());
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines.front(),
+              "#1 create class={3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91} server=\"<example>\" "
+              "entry=\"<root>/registry/" +
+                  std::string(kEntryName) + "\" -> ok");
+    EXPECT_EQ(lines.back(), "#1 release");
+    // Every call is one line of object 1, between its creation and release.
+    for (size_t i = 1; i + 1 < lines.size(); ++i) EXPECT_EQ(lines[i].rfind("#1 ", 0), 0u) << lines[i];
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "#1 Pay amount=50 &paid=0 -> paid=0 result=False"),
+              lines.end());
+}
+
+}  // namespace
+}  // namespace monvia::journal::testing
