@@ -29,6 +29,7 @@ constexpr const char* kUsageText =
     "       monvia-journal off [--system]\n"
     "       monvia-journal status\n"
     "       monvia-journal show [FILE] [--follow]\n"
+    "       monvia-journal --help\n"
     "\n"
     "Records every call any program makes to the cash device component (CashDevice),\n"
     "one line per call, by putting the journal in front of the server that has the class.\n"

@@ -41,8 +41,10 @@ the component's error code and text.
 .
 The package includes a simulated coin and note machine with fault injection,
 registered as the default cash device component, so that Testing works with
-no device attached, and monvia-register, which registers a real component's
-library for the user or for the whole system.")
+no device attached; monvia-register, which registers a real component's
+library for the user or for the whole system; and monvia-journal, which puts a
+journal in front of the component, recording every call any program makes to
+it, one line a call.")
 
 set(CPACK_DEBIAN_VELUNTTEST_PACKAGE_NAME monvia-velunttest)
 set(CPACK_DEBIAN_VELUNTTEST_PACKAGE_SECTION devel)

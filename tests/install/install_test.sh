@@ -51,8 +51,9 @@ tree)
     actual=$(cd "$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||' | sort)
     expected=$(
         {
-            printf '%s\n' bin/Testing bin/VeluntTest bin/monvia-register bin/monvia-ticket-service
+            printf '%s\n' bin/Testing bin/VeluntTest bin/monvia-register bin/monvia-ticket-service bin/monvia-journal
             echo "$libdir/monvia/libcashdevice_sim.so"
+            echo "$libdir/monvia/libmonvia_journal.so"
             echo "share/monvia/classes/{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}.class"
             for h in bstr cash_device com_ptr error_info no_late_binding server types; do echo "include/monvia/component/$h.h"; done
             echo "$libdir/libmonvia_component.a"
@@ -68,7 +69,7 @@ tree)
                 for s in 16 24 32 48 64 128 256; do echo "share/icons/hicolor/${s}x$s/apps/org.monvia.$app.png"; done
                 echo "share/man/man1/$app.1.gz"
             done
-            printf 'share/man/man1/%s.1.gz\n' monvia-register monvia-ticket-service
+            printf 'share/man/man1/%s.1.gz\n' monvia-register monvia-ticket-service monvia-journal
             for p in monvia-testing monvia-velunttest monvia-component-dev; do
                 printf "share/doc/$p/%s\n" copyright changelog.Debian.gz
                 echo "share/lintian/overrides/$p"
@@ -92,6 +93,15 @@ tree)
     XDG_DATA_DIRS=$prefix/share XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/etc \
         env -u MONVIA_CLASS_REGISTRY "$prefix/bin/monvia-register" --list >"$work/list"
     expect_line "$work/list" "  {3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}  $simulator  (library present)"
+    # The installed journal command puts the installed journal in front of
+    # the installed simulator, and takes it away again.
+    journal_env=(env -u MONVIA_CLASS_REGISTRY XDG_DATA_DIRS="$prefix/share" XDG_CONFIG_HOME="$work/config"
+        XDG_CONFIG_DIRS="$work/etc" XDG_STATE_HOME="$work/state")
+    "${journal_env[@]}" "$prefix/bin/monvia-journal" on >"$work/journal.out" || fail "monvia-journal on failed"
+    grep -qxF "library=$prefix/$libdir/monvia/libmonvia_journal.so" "$work/config/monvia/classes/"*.class ||
+        fail "monvia-journal on did not register the installed journal"
+    "${journal_env[@]}" "$prefix/bin/monvia-journal" off >"$work/journal.out" || fail "monvia-journal off failed"
+    [[ -z $(ls -A "$work/config/monvia/classes") ]] || fail "monvia-journal off left an entry behind"
     ;;
 
 panel)

@@ -73,6 +73,9 @@ TEST_F(JournalSession, TheSimulatorGivesTheSameBoxesAndTheJournalHoldsEveryCall)
     std::string text;
     for (const auto& l : lines) text += l + "\n";
     std::ofstream(MONVIA_SESSION_JOURNAL_OUTPUT, std::ios::binary) << text;
+    // And the file as the journal wrote it, times and all, to show.
+    fs::copy_file(journal_today(), MONVIA_SESSION_JOURNAL_OUTPUT ".as-written",
+                  fs::copy_options::overwrite_existing);
     EXPECT_EQ(text, read_file(MONVIA_SESSION_JOURNAL))
         << "this run's journal is in " MONVIA_SESSION_JOURNAL_OUTPUT;
 }
