@@ -53,6 +53,24 @@ void JournalWriter::close() {
     fd_ = -1;
 }
 
+void JournalWriter::remove_old_days(const std::tm& today) {
+    std::tm cutoff = today;
+    cutoff.tm_mday -= options_.keep_days;
+    cutoff.tm_isdst = -1;
+    std::mktime(&cutoff);  // normalises the date
+    // Names begin with the day, YYYY-MM-DD, so they sort as the days do.
+    const std::string oldest_kept = journal_file({}, cutoff).filename().string().substr(0, 10);
+    std::error_code ec;
+    for (fs::directory_iterator it(options_.directory, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const bool dated = name.size() >= 18 && name[4] == '-' && name[7] == '-' &&
+                           name.find_first_not_of("0123456789-") == 10 &&
+                           it->path().extension() == ".journal";
+        std::error_code ignored;
+        if (dated && name.compare(0, 10, oldest_kept) < 0) fs::remove(it->path(), ignored);
+    }
+}
+
 bool JournalWriter::open_file(const fs::path& file, std::string& why) {
     close();
     const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
@@ -83,6 +101,7 @@ bool JournalWriter::open_for(std::chrono::system_clock::time_point when, std::st
         why = "cannot create the journal folder " + quoted(options_.directory) + ": " + ec.message();
         return false;
     }
+    remove_old_days(day);
     return open_file(file, why);
 }
 

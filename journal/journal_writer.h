@@ -5,6 +5,8 @@
 // after. One file per day; when a file would grow past the size cap it is
 // renamed aside (DAY.1.journal, older ones shifted up to DAY.<keep>.journal,
 // the oldest dropped) and a new one started, so the newest lines are kept.
+// Journals of days more than keep_days ago are removed when a day's file is
+// first opened, so that the folder never grows without bound.
 //
 // A line that cannot be written (the folder cannot be created or written,
 // the disk is full) is dropped: the calls go on. The first failure is
@@ -26,6 +28,7 @@ public:
         std::filesystem::path directory;
         uint64_t max_bytes = 8 * 1024 * 1024;  // per file
         int keep = 3;                          // files set aside per day
+        int keep_days = 30;                    // days whose journals are kept
         // Where the first failure is reported (standard error by default).
         std::function<void(const std::string&)> report;
     };
@@ -43,6 +46,7 @@ public:
     static Options from_environment();
 
 private:
+    void remove_old_days(const std::tm& today);
     bool open_file(const std::filesystem::path& file, std::string& why);
     bool open_for(std::chrono::system_clock::time_point when, std::string& why);
     bool rotate_if_needed(size_t adding, std::string& why);

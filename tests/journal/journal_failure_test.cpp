@@ -206,5 +206,33 @@ TEST_F(JournalFailures, ALongSessionRotatesAndKeepsTheNewestLines) {
     EXPECT_GT(fs::file_size(oldest) + fs::file_size(older), 4096u);
 }
 
+TEST_F(JournalFailures, JournalsOfLongAgoAreRemovedWhenADayBegins) {
+    JournalWriter::Options options;
+    options.directory = root_ / "days";
+    options.keep_days = 30;
+    fs::create_directories(options.directory);
+    const auto now = std::chrono::system_clock::now();
+    const auto day_name = [&](int days_ago) {
+        const std::time_t t = std::chrono::system_clock::to_time_t(now - std::chrono::hours(24 * days_ago));
+        std::tm day{};
+        localtime_r(&t, &day);
+        return journal_file({}, day).filename().string();
+    };
+    const std::string old = day_name(40), recent = day_name(5);
+    fs::path old_aside = old;
+    old_aside.replace_extension("2.journal");
+    for (const std::string& name :
+         {old, old_aside.string(), recent, std::string("notes.txt"), std::string("2000-01-01.journal.bak")})
+        write_file(options.directory / name, "kept?\n");
+    JournalWriter(options).write("today", now);
+
+    EXPECT_FALSE(fs::exists(options.directory / old));
+    EXPECT_FALSE(fs::exists(options.directory / old_aside));
+    EXPECT_TRUE(fs::exists(options.directory / recent));
+    EXPECT_TRUE(fs::exists(options.directory / "notes.txt"));
+    EXPECT_TRUE(fs::exists(options.directory / "2000-01-01.journal.bak"));
+    EXPECT_TRUE(fs::exists(options.directory / day_name(0)));
+}
+
 }  // namespace
 }  // namespace monvia::journal::testing
