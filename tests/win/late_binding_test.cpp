@@ -98,8 +98,8 @@ public:
         int32_t paid = 0;
         VARIANT_BOOL ok = 0;
         const HRESULT h = d_->Pay(amount, &paid, &ok);
-        return outcome("Pay(" + std::to_string(amount) + ") = " + boolean(ok) + ", paid " + std::to_string(paid),
-                       h);
+        return outcome(
+            "Pay(" + std::to_string(amount) + ") = " + boolean(ok) + ", paid " + std::to_string(paid), h);
     }
     std::string get_levels(long kind) override {
         BSTR denoms = nullptr, levels = nullptr;
@@ -175,8 +175,9 @@ public:
             params.rgdispidNamedArgs = &put;
             params.cNamedArgs = 1;
         }
-        c.status = d_->Invoke(id(name), IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-                              flags == DISPATCH_PROPERTYPUT ? nullptr : &c.result, &c.exception, &c.arg_error);
+        c.status =
+            d_->Invoke(id(name), IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
+                       flags == DISPATCH_PROPERTYPUT ? nullptr : &c.result, &c.exception, &c.arg_error);
     }
     static VARIANT by_value(long v) {
         VARIANT x;
@@ -221,7 +222,8 @@ public:
     std::string charge(long amount) override {
         long inserted = 0, returned = 0;
         Call c;
-        invoke(c, L"Charge", DISPATCH_METHOD, {by_value(amount), by_reference(&inserted), by_reference(&returned)});
+        invoke(c, L"Charge", DISPATCH_METHOD,
+               {by_value(amount), by_reference(&inserted), by_reference(&returned)});
         return outcome("Charge(" + std::to_string(amount) + ") = " + result(c) + ", inserted " +
                            std::to_string(inserted) + ", returned " + std::to_string(returned),
                        c);
@@ -230,12 +232,14 @@ public:
         long paid = 0;
         Call c;
         invoke(c, L"Pay", DISPATCH_METHOD, {by_value(amount), by_reference(&paid)});
-        return outcome("Pay(" + std::to_string(amount) + ") = " + result(c) + ", paid " + std::to_string(paid), c);
+        return outcome(
+            "Pay(" + std::to_string(amount) + ") = " + result(c) + ", paid " + std::to_string(paid), c);
     }
     std::string get_levels(long kind) override {
         BSTR denoms = nullptr, levels = nullptr;
         Call c;
-        invoke(c, L"GetLevels", DISPATCH_METHOD, {by_value(kind), by_reference(&denoms), by_reference(&levels)});
+        invoke(c, L"GetLevels", DISPATCH_METHOD,
+               {by_value(kind), by_reference(&denoms), by_reference(&levels)});
         const std::string line = "GetLevels(" + std::to_string(kind) + ") = " + result(c) + ", Denoms " +
                                  narrow(denoms) + ", Levels " + narrow(levels);
         SysFreeString(denoms);
@@ -275,9 +279,9 @@ private:
 };
 
 std::vector<std::string> session(Caller& c) {
-    return {c.put_host(L"localhost"), c.connect(),      c.charge(125),
-            c.pay(50),                c.get_levels(2),  c.pay(30),
-            c.last_error(),           c.get_levels(3),  c.put_last_error_code(5)};
+    return {c.put_host(L"localhost"), c.connect(), c.charge(125),  c.pay(50),
+            c.get_levels(2),          c.pay(30),   c.last_error(), c.get_levels(3),
+            c.put_last_error_code(5)};
 }
 
 class LateBinding : public ::testing::Test {
@@ -297,8 +301,8 @@ protected:
             monvia::testing_env::set_env("MONVIA_CASHDEVICE_SCENARIO", scenario_.string());
         }
         Owned<I> object;
-        const HRESULT h =
-            CoCreateInstance(CLSID_CashDevice, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(&object.p));
+        const HRESULT h = CoCreateInstance(CLSID_CashDevice, nullptr, CLSCTX_INPROC_SERVER, iid,
+                                           reinterpret_cast<void**>(&object.p));
         monvia::testing_env::unset_env("MONVIA_CASHDEVICE_SCENARIO");
         EXPECT_EQ(h, S_OK) << hex(h);
         return object;
@@ -329,8 +333,9 @@ TEST_F(LateBinding, ASessionByNameAnswersAsTheSameSessionThroughTheVtable) {
     EXPECT_EQ(through_vtable[5], "Pay(30) = False, paid 0");
     EXPECT_EQ(through_vtable[6], "LastErrorCode 2, LastErrorText Hopper empty");
     EXPECT_EQ(through_vtable[7], "GetLevels(3) failed 80004005 Hopper fault, call service");
-    EXPECT_EQ(through_vtable[8],
-              "LastErrorCode failed 80004001 LastErrorCode is read-only: it tells the machine's last failure");
+    EXPECT_EQ(
+        through_vtable[8],
+        "LastErrorCode failed 80004001 LastErrorCode is read-only: it tells the machine's last failure");
 }
 
 TEST_F(LateBinding, BothWaysReachOneObjectAndItsMachine) {
@@ -394,14 +399,15 @@ TEST_F(LateBinding, AnUnknownNameIsRefusedForThatName) {
         for (const wchar_t* n : c.names) names.push_back(const_cast<LPOLESTR>(n));
         std::vector<DISPID> ids(names.size(), 12345);
         SCOPED_TRACE(narrow(c.names.back()));
-        EXPECT_EQ(late->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()), LOCALE_USER_DEFAULT,
-                                      ids.data()),
+        EXPECT_EQ(late->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()),
+                                      LOCALE_USER_DEFAULT, ids.data()),
                   c.status);
         EXPECT_EQ(ids, c.ids);
     }
     DISPID id = 0;
     LPOLESTR name = const_cast<LPOLESTR>(L"Charge");
-    EXPECT_EQ(late->GetIDsOfNames(IID_ICashDevice, &name, 1, LOCALE_USER_DEFAULT, &id), DISP_E_UNKNOWNINTERFACE);
+    EXPECT_EQ(late->GetIDsOfNames(IID_ICashDevice, &name, 1, LOCALE_USER_DEFAULT, &id),
+              DISP_E_UNKNOWNINTERFACE);
     EXPECT_EQ(late->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, nullptr), E_POINTER);
 }
 
@@ -439,12 +445,24 @@ TEST_F(LateBinding, BadInvocationsGetTheStandardDispatchErrors) {
          {text, LateCaller::by_reference(&out)},
          DISP_E_TYPEMISMATCH,
          1},
-        {"an amount in a text, converted", L"Pay", DISPATCH_METHOD, {number_text, LateCaller::by_reference(&out)}, S_OK,
+        {"an amount in a text, converted",
+         L"Pay",
+         DISPATCH_METHOD,
+         {number_text, LateCaller::by_reference(&out)},
+         S_OK,
          0},
-        {"writing a read-only property", L"Connected", DISPATCH_PROPERTYPUT, {LateCaller::by_value(1)},
-         DISP_E_MEMBERNOTFOUND, 0},
-        {"calling a property as a method", L"Connected", DISPATCH_METHOD, {LateCaller::by_value(1)},
-         DISP_E_MEMBERNOTFOUND, 0},
+        {"writing a read-only property",
+         L"Connected",
+         DISPATCH_PROPERTYPUT,
+         {LateCaller::by_value(1)},
+         DISP_E_MEMBERNOTFOUND,
+         0},
+        {"calling a property as a method",
+         L"Connected",
+         DISPATCH_METHOD,
+         {LateCaller::by_value(1)},
+         DISP_E_MEMBERNOTFOUND,
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -461,8 +479,8 @@ TEST_F(LateBinding, BadInvocationsGetTheStandardDispatchErrors) {
 
     // No result variant: the call runs and nothing crashes.
     DISPPARAMS none{nullptr, nullptr, 0, 0};
-    EXPECT_EQ(late->Invoke(by_name.id(L"Connect"), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr,
-                           nullptr, nullptr),
+    EXPECT_EQ(late->Invoke(by_name.id(L"Connect"), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
+                           nullptr, nullptr, nullptr),
               S_OK);
     Owned<ICashDevice> early;
     ASSERT_EQ(late->QueryInterface(IID_ICashDevice, reinterpret_cast<void**>(&early.p)), S_OK);
@@ -470,13 +488,14 @@ TEST_F(LateBinding, BadInvocationsGetTheStandardDispatchErrors) {
     EXPECT_EQ(early->get_Connected(&connected), S_OK);
     EXPECT_EQ(connected, VARIANT_TRUE);
     // No parameters at all, an unknown member, another interface.
-    EXPECT_EQ(late->Invoke(by_name.id(L"Connect"), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, nullptr, nullptr,
-                           nullptr, nullptr),
-              E_INVALIDARG);
-    EXPECT_EQ(late->Invoke(999, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
-              DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(late->Invoke(by_name.id(L"Connect"), IID_ICashDevice, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
+    EXPECT_EQ(late->Invoke(by_name.id(L"Connect"), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, nullptr,
                            nullptr, nullptr, nullptr),
+              E_INVALIDARG);
+    EXPECT_EQ(
+        late->Invoke(999, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+        DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(late->Invoke(by_name.id(L"Connect"), IID_ICashDevice, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                           &none, nullptr, nullptr, nullptr),
               DISP_E_UNKNOWNINTERFACE);
     // A failing member without an EXCEPINFO to fill: the status alone.
     LateCaller::Call call;
@@ -485,8 +504,8 @@ TEST_F(LateBinding, BadInvocationsGetTheStandardDispatchErrors) {
     V_I2(&code) = 1;
     DISPID put = DISPID_PROPERTYPUT;
     DISPPARAMS one{&code, &put, 1, 1};
-    EXPECT_EQ(late->Invoke(by_name.id(L"LastErrorCode"), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &one,
-                           nullptr, nullptr, nullptr),
+    EXPECT_EQ(late->Invoke(by_name.id(L"LastErrorCode"), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT,
+                           &one, nullptr, nullptr, nullptr),
               DISP_E_EXCEPTION);
 }
 

@@ -53,10 +53,11 @@ public:
         return DispGetIDsOfNames(vtable_info_, names, count, ids);
     }
 
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                     EXCEPINFO* exception, UINT* arg_error) override {
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* exception, UINT* arg_error) override {
         if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-        if (!params || (params->cArgs && !params->rgvarg) || (params->cNamedArgs && !params->rgdispidNamedArgs))
+        if (!params || (params->cArgs && !params->rgvarg) ||
+            (params->cNamedArgs && !params->rgdispidNamedArgs))
             return E_INVALIDARG;
         if (const HRESULT h = load(); FAILED(h)) return h;
         if (exception) *exception = EXCEPINFO{};
