@@ -36,6 +36,8 @@ packages=(
 # The accessibility check: a private session bus, the desktop accessibility
 # bus, and its Python client.
 packages+=(dbus-daemon dbus-bin at-spi2-core python3-pyatspi)
+# The desktop entries' and metainfo files' validators.
+packages+=(desktop-file-utils appstream)
 # --- Windows build checked here: mingw-w64 (posix thread model) to
 # cross-compile (the 32-bit compiler only checks the calling convention of
 # the component interfaces), Wine to run the tests, GoogleTest's sources to build it for

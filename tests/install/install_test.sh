@@ -69,6 +69,7 @@ tree)
                 for s in 16 24 32 48 64 128 256; do echo "share/icons/hicolor/${s}x$s/apps/org.monvia.$app.png"; done
                 echo "share/man/man1/$app.1.gz"
             done
+            echo "share/applications/org.monvia.TicketService.desktop"
             printf 'share/man/man1/%s.1.gz\n' monvia-register monvia-ticket-service monvia-journal
             for p in monvia-testing monvia-velunttest monvia-component-dev; do
                 printf "share/doc/$p/%s\n" copyright changelog.Debian.gz
