@@ -40,7 +40,7 @@ else
   program=$1
   shift
   help=$(timeout 10 "$program" "$@" --help 2>&1) || problems+=("$program --help failed")
-  listed=$(grep -oE -- '--[a-z][a-z0-9-]*' <<<"$help" | sort -u)
+  listed=$(grep -oE -- '--[a-z][a-z0-9-]*' <<<"$help" | sort -u || true)
   # The tag line of each .TP entry under OPTIONS names its options.
   documented=$(section OPTIONS | awk 'tag { print; tag = 0 } /^\.TP/ { tag = 1 }' |
     grep -oE -- '--[a-z][a-z0-9-]*' | sort -u || true)
