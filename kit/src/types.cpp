@@ -133,10 +133,124 @@ std::string layer_text(HRESULT h) {
     }
 }
 
+// Words that only lead into an insert: when the insert is dropped at the end
+// of a clause, they go with it ("Bad EXE format for %1." reads "Bad EXE format").
+bool is_leading_word(std::string_view word) {
+    for (std::string_view w : {"for", "in", "of", "by", "to", "from", "with", "on", "at", "file", "named"})
+        if (word == w) return true;
+    return false;
+}
+
+bool ends_clause(std::string_view rest) {
+    return rest.empty() || rest.front() == '.' || rest.front() == ',' || rest.front() == ';' ||
+           rest.front() == ':' || rest.front() == ')' || rest.front() == '\r' || rest.front() == '\n';
+}
+
+void drop_trailing_spaces(std::string& text) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+}
+
+// Removes what led into an insert that is not there: a "0x" just before it,
+// and, at the end of a clause, the words that introduced it.
+void drop_insert(std::string& out, std::string_view rest) {
+    if (out.size() >= 2 && out[out.size() - 2] == '0' && (out.back() == 'x' || out.back() == 'X'))
+        out.resize(out.size() - 2);
+    if (!ends_clause(rest)) return;
+    for (;;) {
+        drop_trailing_spaces(out);
+        const size_t space = out.find_last_of(' ');
+        const size_t start = space == std::string::npos ? 0 : space + 1;
+        if (start == 0 || !is_leading_word(std::string_view(out).substr(start))) break;
+        out.resize(start);
+    }
+}
+
+// Spaces left doubled, before punctuation or around empty quotes and
+// brackets where an insert was dropped.
+std::string tidied(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+        if ((c == '"' && next == '"') || (c == '\'' && next == '\'') || (c == '(' && next == ')')) {
+            ++i;
+            continue;
+        }
+        if (c == ' ' && (out.empty() || out.back() == ' ' || out.back() == '\n')) continue;
+        if ((c == '.' || c == ',' || c == ';' || c == ':' || c == ')') && !out.empty() && out.back() == ' ')
+            out.pop_back();
+        out += c;
+    }
+    drop_trailing_spaces(out);
+    return out;
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+std::string fill_inserts(std::string_view message, const std::vector<std::string>& inserts) {
+    std::string out;
+    bool dropped = false, dropped_first = false;
+    size_t i = 0;
+    while (i < message.size()) {
+        const char c = message[i];
+        if (c != '%' || i + 1 == message.size()) {
+            out += c;
+            ++i;
+            continue;
+        }
+        const char d = message[i + 1];
+        if (is_digit(d) && d != '0') {
+            size_t j = i + 1;
+            size_t n = 0;
+            while (j < message.size() && is_digit(message[j]) && j < i + 3)
+                n = n * 10 + static_cast<size_t>(message[j++] - '0');
+            // A printf-like format between exclamation marks belongs to the mark.
+            if (j < message.size() && message[j] == '!') {
+                const size_t close = message.find('!', j + 1);
+                if (close != std::string_view::npos) j = close + 1;
+            }
+            if (n <= inserts.size()) {
+                out += inserts[n - 1];
+            } else {
+                if (out.find_first_not_of(' ') == std::string::npos) dropped_first = true;
+                drop_insert(out, message.substr(j));
+                dropped = true;
+            }
+            i = j;
+            continue;
+        }
+        i += 2;
+        switch (d) {
+            case '0':
+                i = message.size();  // the message ends here, without a line break
+                break;
+            case 'n':
+            case 'r':
+                out += '\n';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            default:
+                out += d;  // "%%", "%.", "%!", "% " and the like: the character itself
+        }
+    }
+    if (!dropped) return out;
+    std::string text = tidied(out);
+    // "%1 is not ..." without its subject starts with a capital all the same.
+    if (dropped_first && !text.empty() && text.front() >= 'a' && text.front() <= 'z')
+        text.front() = static_cast<char>(text.front() - 'a' + 'A');
+    return text;
+}
+
+namespace {
+
 #if defined(_WIN32)
-// The system's message for a code, without the line break and full stop it
-// ends with, so that it reads as the layer's own texts do.
-std::string system_text(HRESULT h) {
+// The system's message for a code as its message table holds it, insert
+// marks included; empty when the system has none.
+std::string system_message(HRESULT h) {
     wchar_t* buffer = nullptr;
     const DWORD n = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -152,6 +266,12 @@ std::string system_text(HRESULT h) {
         }
     }
     if (buffer) LocalFree(buffer);
+    return text;
+}
+
+// Without the line break and full stop a message ends with, so that it reads
+// as the layer's own texts do.
+std::string without_ending(std::string text) {
     while (!text.empty() &&
            (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '.'))
         text.pop_back();
@@ -163,9 +283,17 @@ std::string system_text(HRESULT h) {
 
 std::string describe(HRESULT h) {
 #if defined(_WIN32)
-    if (std::string text = system_text(h); !text.empty()) return text;
+    // Nothing here knows what the message's inserts would be.
+    if (std::string text = system_message(h); !text.empty()) return without_ending(fill_inserts(text, {}));
 #endif
     return layer_text(h);
+}
+
+int32_t error_number(HRESULT h) {
+    // Failing, the control facility (10), none of the customer or reserved bits.
+    const auto bits = static_cast<uint32_t>(h);
+    if ((bits >> 16) == 0x800Au) return static_cast<int32_t>(bits & 0xFFFFu);
+    return static_cast<int32_t>(h);
 }
 
 std::string hex(HRESULT h) {

@@ -37,7 +37,7 @@ constexpr std::streamsize kMaxEntrySize = 64 * 1024;
     std::string text = describe(h);
     if (text.empty()) text = "Automation error";
     if (!detail.empty()) text += ": " + detail;
-    throw Failure(h, text);
+    throw Failure(error_number(h), text);
 }
 
 // Paths in failure texts come quoted, and shortened in the middle when very long.
@@ -552,7 +552,7 @@ void check(HRESULT h, IUnknown* object) {
     }
     if (text.empty()) text = describe(h);
     if (text.empty()) text = "Automation error";
-    throw Failure(h, text);
+    throw Failure(error_number(h), text);
 }
 
 // An object here explains itself through IErrorSource whatever the interface.

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -197,8 +198,25 @@ Guid guid(std::string_view text);
 
 // The text the layer gives a status code: on Windows the system's message
 // for it, else (and on Linux) the layer's own text for well-known codes;
-// empty when there is none.
+// empty when there is none. A system message's insert marks (%1, %2!d!, ...)
+// have nothing to fill them here: they are removed (see fill_inserts), so
+// that no literal "%1" is ever shown.
 std::string describe(HRESULT h);
+
+// The insert rule, for a message text as the system's message tables hold
+// it: "%n" for n from 1 to 99, optionally followed by a format
+// "!...!", takes the n-th insert; "%%" is a percent sign, "%n" (the letter)
+// and "%r" a line break, "%0" ends the message, "%t" is a tab, "%." "%!" and
+// "% " stand for the character after the percent sign. An insert mark with no
+// insert is dropped with a "0x" written just before it, and the spaces and
+// punctuation left dangling are tidied.
+std::string fill_inserts(std::string_view message, const std::vector<std::string>& inserts);
+
+// The error number a client reports for a failing status: a status of the
+// control facility (0x800A....), which classic components raise with their
+// own error numbers, gives its low 16 bits (0x800A0005 gives 5); every other
+// status is its own number.
+int32_t error_number(HRESULT h);
 
 // Hexadecimal form, eight digits, upper case: "80040154".
 std::string hex(HRESULT h);
