@@ -6,10 +6,10 @@
 
 #include <monvia/component/bstr.h>
 
-#include <optional>
 #include <string>
 
 #include "com/apartment.h"
+#include "com/win_classes.h"
 #include "runtime/failure.h"
 
 namespace fs = std::filesystem;
@@ -27,7 +27,7 @@ namespace {
     std::string text = describe(h);
     if (text.empty()) text = "Automation error";
     if (!detail.empty()) text += ": " + detail;
-    throw Failure(h, text);
+    throw Failure(error_number(h), text);
 }
 
 std::string utf8(const std::wstring& w) {
@@ -35,26 +35,6 @@ std::string utf8(const std::wstring& w) {
 }
 
 std::string quoted(const fs::path& p) { return "\"" + utf8(p.wstring()) + "\""; }
-
-std::wstring wide(const std::string& s) {
-    const std::u16string u = utf8_to_utf16(s);
-    return {reinterpret_cast<const wchar_t*>(u.data()), u.size()};
-}
-
-// The in-process server the system registry names for a class, for the
-// failure text: the user's entry first, then the machine's, as the system
-// reads them.
-std::optional<std::wstring> registered_server(const Guid& clsid) {
-    const std::wstring key = L"Software\\Classes\\CLSID\\" + wide(to_string(clsid)) + L"\\InprocServer32";
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        wchar_t value[2048];
-        DWORD bytes = sizeof value;
-        if (RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ /* expands REG_EXPAND_SZ too */, nullptr,
-                         value, &bytes) == ERROR_SUCCESS)
-            return std::wstring(value);
-    }
-    return std::nullopt;
-}
 
 [[noreturn]] void creation_failed(HRESULT h, const Guid& clsid, const Guid& iid, const std::string& source) {
     switch (h) {
@@ -69,22 +49,36 @@ std::optional<std::wstring> registered_server(const Guid& clsid) {
     }
 }
 
-// A failure of CoCreateInstance: the system's text for the code, and which
-// class and server were involved.
+// A failure of CoCreateInstance: the system's text for the code, and where
+// the class is registered and what is wrong with its server, read from the
+// registry and the file. The system's code stays: what it calls a server it
+// cannot load differs between Windows and Wine (Wine answers a missing or
+// wrong-bitness DLL with E_ACCESSDENIED, Windows with its loader's code).
 [[noreturn]] void system_creation_failed(HRESULT h, const Guid& clsid, const Guid& iid) {
-    if (h == REGDB_E_CLASSNOTREG)
-        fail(h, to_string(clsid) +
-                    " has no registration in the system registry (regsvr32 registers an in-process server)");
-    const auto server = registered_server(clsid);
-    if (h == CLASS_E_CLASSNOTAVAILABLE || h == E_NOINTERFACE)
-        creation_failed(h, clsid, iid,
-                        server ? quoted(fs::path(*server)) : std::string("the registered server"));
-    // The server could not be loaded or started, or failed on its own. The
-    // system's reason for a missing file is not always that it is missing.
-    if (server) {
-        std::error_code ec;
-        const bool missing = !fs::exists(fs::path(*server), ec) && !ec;
-        fail(h, quoted(fs::path(*server)) + (missing ? " (the file does not exist)" : ""));
+    const win::Bitness mine = win::process_bitness();
+    const bool elevated = win::elevated();
+    const auto own = win::effective_registration(clsid, mine, elevated);
+    if (!own) {
+        // A process of the other bitness would find it: say so, and which
+        // panel that is.
+        const win::Bitness theirs = win::other_bitness(mine);
+        if (const auto other = win::effective_registration(clsid, theirs, elevated))
+            fail(h, to_string(clsid) + " is registered only for " + win::bitness_word(theirs) +
+                        " programs, with " + quoted(other->server) + ", which a " + win::bitness_word(mine) +
+                        " program cannot load; the " + win::bitness_word(theirs) + " panel \"" +
+                        win::panel_for(theirs) + "\" can");
+        if (h == REGDB_E_CLASSNOTREG)
+            fail(h,
+                 to_string(clsid) +
+                     " has no registration in the system registry (regsvr32 registers an in-process server)");
+    }
+    const std::string source = own ? quoted(own->server) : std::string("the registered server");
+    if (h == CLASS_E_CLASSNOTAVAILABLE || h == E_NOINTERFACE) creation_failed(h, clsid, iid, source);
+    if (own) {
+        // The server could not be loaded or gave no class object: what the
+        // file is says why.
+        const std::string problem = win::server_file_problem(win::inspect_server(own->server), mine);
+        fail(h, problem.empty() ? source : source + " " + problem);
     }
     fail(h, "creating the class " + to_string(clsid) + " failed with 0x" + hex(h));
 }
@@ -107,7 +101,7 @@ std::string description_of(IUnknown* object, const Guid* iid) {
     std::string text = description_of(object, iid);
     if (text.empty()) text = describe(h);
     if (text.empty()) text = "Automation error";
-    throw Failure(h, text);
+    throw Failure(error_number(h), text);
 }
 
 }  // namespace
@@ -227,7 +221,12 @@ void* ClassRegistry::create_instance(const Guid& clsid, const Guid& iid) {
         // answer a broken in-process server with the local server's "not
         // registered" and lose the reason.
         h = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, &object);
-        if (h == REGDB_E_CLASSNOTREG) h = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, iid, &object);
+        if (h == REGDB_E_CLASSNOTREG) {
+            // Without a local server either (no key, or a class key without
+            // LocalServer32), the in-process answer stands.
+            const HRESULT local = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, iid, &object);
+            if (local != REGDB_E_CLASSNOTREG && local != REGDB_E_KEYMISSING) h = local;
+        }
         if (FAILED(h)) system_creation_failed(h, clsid, iid);
     }
     if (!object)

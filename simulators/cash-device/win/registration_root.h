@@ -3,20 +3,11 @@
 // (HKLM\Software\Classes) when the process is elevated, the user's own
 // (HKCU\Software\Classes) when it is not.
 
-#include <windows.h>
+#include <monvia/component/elevation.h>
 
 namespace monvia::cashsim {
 
-// Whether the process runs elevated; false when that cannot be told.
-inline bool elevated() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    TOKEN_ELEVATION elevation{};
-    DWORD size = 0;
-    const bool ok = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
-    CloseHandle(token);
-    return ok && elevation.TokenIsElevated;
-}
+inline bool elevated() { return com::process_elevated(); }
 
 inline HKEY registration_root() { return elevated() ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 

@@ -1,0 +1,77 @@
+#pragma once
+// Windows only: where the system registry has a class, in both registry
+// views and both scopes, and what a registered server file is, read from its
+// headers without loading it. The class registry uses these to say why a
+// creation failed; monvia-register lists and checks registrations with them.
+//
+// On a 64-bit Windows the registry holds two views of the classes: 64-bit
+// processes read the 64-bit one, 32-bit processes the 32-bit one
+// (Wow6432Node), and a process loads in-process servers of its own bitness
+// only. In each view the user's registration (HKCU\Software\Classes) comes
+// before the machine's (HKLM\Software\Classes), except for an elevated
+// process, for which the system reads the machine's alone.
+
+#include <monvia/component/types.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace monvia::com::win {
+
+enum class Bitness { Unknown = 0, Bits32 = 32, Bits64 = 64 };
+
+// This process's bitness, and the other one.
+Bitness process_bitness();
+Bitness other_bitness(Bitness b);
+// "32-bit" or "64-bit" ("unknown bitness" for Unknown).
+std::string bitness_word(Bitness b);
+// The panel that loads servers of this bitness: "Testing" (32-bit) or
+// "Testing (64-bit components)" (64-bit).
+std::string panel_for(Bitness b);
+
+enum class Scope { User, Machine };
+// "the user's" or "the machine's".
+std::string scope_word(Scope s);
+
+struct Registration {
+    Scope scope = Scope::Machine;
+    Bitness view = Bitness::Unknown;
+    std::filesystem::path server;  // InprocServer32's default value, environment references expanded
+    std::string threading_model;   // empty when the value is absent
+};
+
+// The class's in-process registration in one view and scope, when there is one.
+std::optional<Registration> read_registration(const Guid& clsid, Bitness view, Scope scope);
+
+// Whether this process runs elevated; false when that cannot be told.
+bool elevated();
+
+// The registration a process of the given bitness creates the class from:
+// the user's first unless the process is elevated, then the machine's.
+std::optional<Registration> effective_registration(const Guid& clsid, Bitness view, bool elevated);
+
+// What a file named as an in-process server is.
+struct ServerFile {
+    enum class Kind {
+        Missing,     // no such file
+        Folder,      // a directory
+        Unreadable,  // there, but cannot be opened or read
+        NotAnImage,  // not a Windows executable image
+        NotADll,     // an executable image, but a program rather than a DLL
+        Dll,
+    };
+    Kind kind = Kind::Missing;
+    Bitness bitness = Bitness::Unknown;  // of an image: from its machine field
+    uint16_t machine = 0;                // the machine field itself
+    bool exports_class_object = false;   // a DLL that exports DllGetClassObject
+};
+
+// Reads the file's headers and export table; never loads it.
+ServerFile inspect_server(const std::filesystem::path& file);
+
+// Why a file cannot serve a process of the given bitness, as a clause after
+// the file's name ("is a 32-bit DLL, ..."); empty when it can.
+std::string server_file_problem(const ServerFile& file, Bitness process);
+
+}  // namespace monvia::com::win
