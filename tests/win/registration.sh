@@ -2,10 +2,13 @@
 # Registers or unregisters the simulator with regsvr32 and checks the system
 # registry with "reg query" afterwards.
 #
-#   registration.sh DLL [RUNNER...] register|unregister
+#   registration.sh DLL [RUNNER...] register|unregister|guard
 #
 # RUNNER is what runs a Windows program (scripts/wine-run.sh PREFIX under
-# Wine; nothing on Windows itself).
+# Wine; nothing on Windows itself). "guard" checks that the simulator never
+# replaces or removes another server's registration, and that it knows its
+# own file by any spelling of its path; it registers and unregisters the
+# class many times, so it wants a prefix (or machine) of its own.
 set -uo pipefail
 # Git Bash on Windows would otherwise take "/s" and "/u" for paths.
 export MSYS2_ARG_CONV_EXCL='*' MSYS_NO_PATHCONV=1
@@ -59,6 +62,58 @@ case "$action" in
       run reg delete "$key" /f >/dev/null 2>&1
       echo "another server's registration under $key is left alone"
     done
+    ;;
+  guard)
+    run regsvr32 /s "$dll" || fail "regsvr32 $dll exited with $?"
+    where="$user_key"
+    key_exists "$machine_key\\InprocServer32" && where="$machine_key"
+    entry() { run reg query "$where\\InprocServer32" 2>/dev/null | tr -d '\r'; }
+    first=$(entry)
+    grep -qiF "$dll" <<<"$first" || fail "InprocServer32 under $where does not name $dll"
+    run regsvr32 /s "$dll" || fail "regsvr32 $dll (second time) exited with $?"
+    [ "$(entry)" = "$first" ] || fail "registering twice changed the entry: $(entry)"
+    echo "registering twice leaves the entry as it was"
+
+    # Another spelling of the simulator's own path is the same file: /u
+    # through it removes the simulator's keys.
+    spellings=("${dll^^}" "${dll,,}")
+    mapped=""
+    if [ ${#runner[@]} -gt 0 ]; then
+      # Under Wine: drive Y: mapped to the simulator's folder as well.
+      prefix="${runner[-1]}"
+      folder=$(dirname "$(tr '\\' / <<<"${dll#[Zz]:}")")
+      ln -sfn "$folder" "$prefix/dosdevices/y:" && mapped="Y:\\${dll##*\\}"
+    else
+      subst Y: "${dll%\\*}" >/dev/null 2>&1 && mapped="Y:\\${dll##*\\}"
+    fi
+    [ -n "$mapped" ] && spellings+=("$mapped")
+    for spelling in "${spellings[@]}"; do
+      run regsvr32 /s "$dll" || fail "regsvr32 $dll exited with $?"
+      run regsvr32 /u /s "$spelling" || fail "regsvr32 /u $spelling exited with $?"
+      if key_exists "$where"; then fail "regsvr32 /u $spelling left $where behind"; fi
+      echo "regsvr32 /u $spelling removes the registration of $dll"
+    done
+    if [ -n "$mapped" ]; then
+      if [ ${#runner[@]} -gt 0 ]; then rm -f "$prefix/dosdevices/y:"; else subst Y: /d >/dev/null 2>&1; fi
+    fi
+
+    # Another server that exists keeps its registration through regsvr32
+    # and regsvr32 /u of the simulator; a registration naming a file that no
+    # longer exists serves nothing and is replaced.
+    other='C:\Windows\System32\oleaut32.dll'
+    run reg add "$where\\InprocServer32" /ve /d "$other" /f >/dev/null 2>&1 || fail "cannot write $where"
+    if run regsvr32 /s "$dll"; then fail "regsvr32 $dll replaced the registration of $other"; fi
+    grep -qiF "$other" <<<"$(entry)" || fail "regsvr32 $dll changed the registration of $other: $(entry)"
+    run regsvr32 /u /s "$dll" || fail "regsvr32 /u $dll exited with $? beside $other"
+    grep -qiF "$other" <<<"$(entry)" || fail "regsvr32 /u $dll removed the registration of $other"
+    echo "the registration of $other is left alone by regsvr32 and regsvr32 /u"
+    stale='C:\Program Files\Vendor\removed long ago.dll'
+    run reg add "$where\\InprocServer32" /ve /d "$stale" /f >/dev/null 2>&1 || fail "cannot write $where"
+    run regsvr32 /s "$dll" || fail "regsvr32 $dll over a registration of a missing file exited with $?"
+    grep -qiF "$dll" <<<"$(entry)" || fail "regsvr32 $dll did not replace the registration of $stale"
+    echo "a registration of a missing file is replaced"
+    run regsvr32 /u /s "$dll" || fail "regsvr32 /u $dll exited with $?"
+    if key_exists "$where"; then fail "$where is left behind"; fi
     ;;
   *) fail "unknown action $action" ;;
 esac

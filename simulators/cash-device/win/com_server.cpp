@@ -5,15 +5,25 @@
 //
 // Registration is per user (HKCU\Software\Classes) when the caller is not
 // elevated and for the machine (HKLM\Software\Classes) when it is, with
-// ThreadingModel Apartment. Unregistering removes the class only where it
-// names this very library, so that it never removes another server's
-// registration of the same class, and succeeds when there is nothing to
-// remove.
+// ThreadingModel Apartment, in the registry view of this library's own
+// bitness. The simulator never hides or removes another server of the
+// class: registering refuses (SELFREG_E_CLASS, with a description in the
+// thread's error object) where the class's registration names another DLL
+// that exists, and unregistering removes the class only where it names this
+// very library. "This very library" is a question about files, not strings:
+// the registered path and this library's are compared by file identity
+// (volume serial number and file index), so that another spelling of the
+// same path (letter case, short names, another drive mapping) still counts
+// as this library. Registering twice changes nothing, and unregistering
+// where there is nothing to remove succeeds.
 
 #include <monvia/component/cash_device.h>
+#include <monvia/component/error_info.h>
 #include <monvia/component/types.h>
+#include <olectl.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
 
 #include "automation_registration.h"
@@ -94,9 +104,44 @@ bool registered_server(HKEY root, std::wstring& server) {
     return true;
 }
 
-bool same_path(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
+// A file's identity: the volume it lies on and its index there.
+struct FileIdentity {
+    DWORD volume = 0, index_high = 0, index_low = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file a path names; nothing when it cannot be opened
+// (it is missing, or not ours to look at).
+std::optional<FileIdentity> identity_of(const std::wstring& path) {
+    // No access is asked for, only the attributes: a DLL loaded elsewhere
+    // can be opened this way, and so can a folder.
+    const HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    if (!ok) return std::nullopt;
+    return FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+// Whether a registered path names this library's own file.
+bool names_this_library(const std::wstring& registered, const std::wstring& self) {
+    const auto theirs = identity_of(registered);
+    const auto mine = identity_of(self);
+    if (theirs && mine) return *theirs == *mine;
+    // Without identities (a file that cannot be opened), only the same
+    // spelling counts as this library.
+    return CompareStringOrdinal(registered.c_str(), static_cast<int>(registered.size()), self.c_str(),
+                                static_cast<int>(self.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool file_exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string utf8(const std::wstring& w) {
+    return monvia::com::utf16_to_utf8({reinterpret_cast<const char16_t*>(w.data()), w.size()});
 }
 
 HRESULT unregister_from(HKEY root, const std::wstring& self) {
@@ -107,10 +152,23 @@ HRESULT unregister_from(HKEY root, const std::wstring& self) {
     std::wstring server;
     // A registration of another library stays; an entry without a server
     // (half written) is this library's to clean up.
-    if (registered_server(root, server) && !same_path(server, self)) return S_OK;
+    if (registered_server(root, server) && !names_this_library(server, self)) return S_OK;
     const LSTATUS rc = RegDeleteTreeW(root, kClassKey);
     if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return HRESULT_FROM_WIN32(rc);
     return S_OK;
+}
+
+// Refuses a registration that would replace another server's: the status
+// regsvr32 reports, and the description in the thread's error object.
+HRESULT refuse_to_replace(HKEY root, const std::wstring& server) {
+    const std::string where = root == HKEY_LOCAL_MACHINE ? "for the machine" : "for this user";
+    monvia::com::set_error_info(
+        IID_NULL, "CashDevice simulator",
+        "CashDevice {3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91} is already registered " + where + " with \"" +
+            utf8(server) +
+            "\"; the simulator does not replace another server's registration (unregister that server "
+            "first to use the simulator in its place)");
+    return SELFREG_E_CLASS;
 }
 
 }  // namespace
@@ -125,9 +183,15 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
 STDAPI DllCanUnloadNow() { return monvia::cashsim::live_objects() == 0 && g_locks == 0 ? S_OK : S_FALSE; }
 
 STDAPI DllRegisterServer() {
+    monvia::com::clear_error_info();
     const std::wstring self = own_path();
     if (self.empty()) return HRESULT_FROM_WIN32(GetLastError());
     const HKEY root = registration_root();
+    // Another server's registration stays as it is. One that names a file
+    // no longer there serves nothing, and is replaced.
+    std::wstring server;
+    if (registered_server(root, server) && !names_this_library(server, self) && file_exists(server))
+        return refuse_to_replace(root, server);
     LSTATUS rc = write_key(root, kClassKey, nullptr, kClassName);
     if (rc == ERROR_SUCCESS) rc = write_key(root, kServerKey, nullptr, self);
     if (rc == ERROR_SUCCESS) rc = write_key(root, kServerKey, L"ThreadingModel", L"Apartment");
