@@ -524,7 +524,7 @@ void* ClassRegistry::create_instance(const Guid& clsid, const Guid& iid) {
         if (take_error) {
             Bstr description;
             if (take_error(description.inout()) == S_OK && description.size() > 0)
-                throw Failure(h, description.utf8());
+                throw Failure(error_number(h), description.utf8());
         }
         creation_failed(h, clsid, iid, library);
     }
