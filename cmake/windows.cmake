@@ -6,16 +6,22 @@
 add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 UNICODE _UNICODE)
 
 # The Qt for a cross build. MONVIA_QT_DIR names either a folder holding the
-# archive of a Qt 6 built for x86_64-w64-mingw32
-# (qt6.<version>-mingw-w64-x86_64.tar.xz, unpacked into the build folder
-# here, again whenever the archive changes) or such a Qt already unpacked
-# (with lib/cmake/Qt6). Debian's own Qt of the same version supplies the
-# host tools (moc, rcc, uic).
+# archive of a Qt 6 built for the target (qt6.<version>-mingw-w64-x86_64.tar.xz
+# for 64-bit, qt6.<version>-mingw-w64-i686.tar.xz for 32-bit Windows; the one
+# of this build's bitness is unpacked into the build folder here, again
+# whenever the archive changes) or such a Qt already unpacked (with
+# lib/cmake/Qt6). Debian's own Qt of the same version supplies the host tools
+# (moc, rcc, uic).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(MONVIA_WINDOWS_ARCH i686)
+else()
+  set(MONVIA_WINDOWS_ARCH x86_64)
+endif()
 if(CMAKE_CROSSCOMPILING AND MONVIA_WITH_QT)
   set(MONVIA_QT_DIR "${CMAKE_SOURCE_DIR}/../shared/qt-mingw" CACHE PATH
-      "Qt 6 for x86_64-w64-mingw32: a folder holding its qt6.*-mingw-w64-x86_64.tar.xz, or the unpacked Qt")
+      "Qt 6 for ${MONVIA_WINDOWS_ARCH}-w64-mingw32: a folder holding its qt6.*-mingw-w64-${MONVIA_WINDOWS_ARCH}.tar.xz, or the unpacked Qt")
   get_filename_component(qt_from "${MONVIA_QT_DIR}" ABSOLUTE BASE_DIR "${CMAKE_SOURCE_DIR}")
-  file(GLOB qt_archives "${qt_from}/qt6*-mingw-w64-x86_64.tar.xz")
+  file(GLOB qt_archives "${qt_from}/qt6*-mingw-w64-${MONVIA_WINDOWS_ARCH}.tar.xz")
   if(EXISTS "${qt_from}/lib/cmake/Qt6/Qt6Config.cmake")
     set(MONVIA_QT_ROOT "${qt_from}")
   elseif(qt_archives)
@@ -40,7 +46,7 @@ if(CMAKE_CROSSCOMPILING AND MONVIA_WITH_QT)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${qt_archive}")
   else()
     message(FATAL_ERROR "No Qt for Windows in MONVIA_QT_DIR (${qt_from}): it holds neither a "
-                        "qt6*-mingw-w64-x86_64.tar.xz nor an unpacked Qt (lib/cmake/Qt6). Set -DMONVIA_QT_DIR=<folder>, "
+                        "qt6*-mingw-w64-${MONVIA_WINDOWS_ARCH}.tar.xz nor an unpacked Qt (lib/cmake/Qt6). Set -DMONVIA_QT_DIR=<folder>, "
                         "or build without the Qt programs: -DMONVIA_WITH_QT=OFF")
   endif()
   list(APPEND CMAKE_FIND_ROOT_PATH "${MONVIA_QT_ROOT}")
@@ -62,6 +68,12 @@ if(MINGW)
     set_property(TARGET Qt6::Core APPEND PROPERTY COMPATIBLE_INTERFACE_BOOL MONVIA_SHARED_RUNTIME)
   endif()
   add_link_options("$<$<NOT:$<BOOL:$<TARGET_PROPERTY:MONVIA_SHARED_RUNTIME>>>:-static>")
+  # On 32-bit Windows the COM entry points are stdcall functions, decorated
+  # (DllGetClassObject@12); the servers' .def files export them by their
+  # plain names, which the linker maps to the decorated ones as meant.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    add_link_options("LINKER:--enable-stdcall-fixup")
+  endif()
 endif()
 
 # Where GoogleTest's sources are when it is not installed for the target; on

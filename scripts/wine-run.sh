@@ -26,8 +26,12 @@ if [ ! -f "$prefix/system.reg" ]; then
   exec 9>&-
 fi
 
-# The 64-bit loader; the plain "wine" wrapper complains about the missing
-# 32-bit one on every start.
+# With wine32 installed, the plain "wine" runs programs of either bitness (the
+# 32-bit panel and its tests among them). Without it, the 64-bit loader: the
+# plain wrapper would complain about the missing 32-bit one on every start.
+if [ -x /usr/lib/wine/wine ]; then
+  exec wine "$@"
+fi
 if command -v wine64 >/dev/null 2>&1; then
   exec wine64 "$@"
 fi
