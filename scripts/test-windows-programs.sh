@@ -201,20 +201,30 @@ zip_dir="$prefix/drive_c/monvia-zip"
 mkdir -p "$zip_dir"
 unzip -q "$zip" -d "$zip_dir"
 zip_root=$(basename "$zip" .zip)
-# Every library a shipped file needs is shipped beside it or is part of
-# Windows: in Wine's system folder, which holds the same set, or one of the
-# system's API sets, which the loader maps and no folder holds.
+# Every library a shipped file needs is shipped beside the program it belongs
+# to (the 64-bit ones in the top folder, the 32-bit ones in x86) or is part
+# of Windows: in Wine's system folder, which holds the same set, or one of
+# the system's API sets, which the loader maps and no folder holds.
 missing=""
 while IFS= read -r -d '' binary; do
+  program_dir="$zip_dir/$zip_root"
+  case "${binary#"$zip_dir/$zip_root/"}" in x86/*) program_dir="$zip_dir/$zip_root/x86" ;; esac
   for dep in $(x86_64-w64-mingw32-objdump -p "$binary" | sed -n 's/^\s*DLL Name: //p'); do
     grep -qiE '^(api|ext)-ms-win-' <<<"$dep" && continue
-    [ -n "$(find "$zip_dir/$zip_root" -maxdepth 1 -iname "$dep")" ] && continue
+    [ -n "$(find "$program_dir" -maxdepth 1 -iname "$dep")" ] && continue
     [ -n "$(find "$prefix/drive_c/windows/system32" -maxdepth 1 -iname "$dep")" ] && continue
     missing+=" ${binary#"$zip_dir/$zip_root/"} needs $dep;"
   done
 done < <(find "$zip_dir/$zip_root" \( -iname '*.exe' -o -iname '*.dll' \) -print0)
 [ -z "$missing" ] || fail "zip: libraries neither shipped nor part of Windows:$missing"
 ok "zip: every library the programs and plugins need is in the zip or part of Windows"
+# The 32-bit panel and simulator are 32-bit, beside the 32-bit Qt and run-time.
+for name in Testing.exe cashdevice_sim.dll Qt6Core.dll Qt6Widgets.dll libgcc_s_dw2-1.dll platforms/qwindows.dll; do
+  [ -f "$zip_dir/$zip_root/x86/$name" ] || fail "zip: x86/$name is missing"
+  x86_64-w64-mingw32-objdump -f "$zip_dir/$zip_root/x86/$name" | grep -q '^architecture: i386,' ||
+    fail "zip: x86/$name is not a 32-bit binary"
+done
+ok "zip: the 32-bit panel and simulator are in x86, with the 32-bit Qt and run-time"
 win "C:\\monvia-zip\\$zip_root\\Testing.exe" >"$work/zip-testing.log" 2>&1 &
 pid=$!
 main=$(wait_window "Monvia Test Program" 60) || fail "Testing.exe from the zip showed no window"
@@ -230,37 +240,60 @@ before=$(traces)
 # --- Install, silently; then again over it ------------------------------------
 install_dir="$prefix/drive_c/Program Files/Monvia Test Tools"
 menu_dir="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Monvia Test Tools"
-class_key='HKLM\Software\Classes\CLSID\{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}\InprocServer32'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Monvia Test Tools'
+
+# 32-bit Windows programs run only where Wine has its 32-bit half (wine32).
+wine32=0
+[ -x /usr/lib/wine/wine ] && wine32=1
+
+# The class's registrations, both registry views of the machine's and the
+# user's classes, one line each ("-" where there is none).
+registrations() {
+  local root view value
+  for root in HKLM HKCU; do
+    for view in 64 32; do
+      value=$(win reg query "$root\\Software\\Classes\\CLSID\\{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}\\InprocServer32" \
+        /ve "/reg:$view" 2>/dev/null | tr -d '\r' | sed -n 's/^ *(Default) *REG_[A-Z_]* *//p' || true)
+      printf '  %s %s-bit: %s\n' "$root" "$view" "${value:--}"
+    done
+  done
+}
+# The one registration of a root and view ("" where there is none).
+registration() { registrations | sed -n "s/^  $1 $2-bit: //p" | sed 's/^-$//'; }
 
 check_installed() {
   local what=$1 name
   for name in Testing.exe VeluntTest.exe cashdevice_sim.dll ticket-service.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll \
-    Qt6Network.dll platforms/qwindows.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll Uninstall.exe; do
+    Qt6Network.dll platforms/qwindows.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll Uninstall.exe \
+    Registration.log x86/Testing.exe x86/cashdevice_sim.dll x86/Qt6Core.dll x86/Qt6Gui.dll x86/Qt6Widgets.dll \
+    x86/platforms/qwindows.dll x86/libstdc++-6.dll x86/libgcc_s_dw2-1.dll x86/libwinpthread-1.dll; do
     [ -f "$install_dir/$name" ] || fail "$what: $name is not installed"
   done
-  ls "$install_dir"/styles/*.dll >/dev/null 2>&1 || fail "$what: no style plugin installed"
-  local entry
-  entry=$(win reg query "$class_key" 2>/dev/null | tr -d '\r') || fail "$what: the simulator is not registered"
-  grep -qiF 'C:\Program Files\Monvia Test Tools\cashdevice_sim.dll' <<<"$entry" ||
-    fail "$what: the class is registered for another file: $entry"
+  ls "$install_dir"/styles/*.dll "$install_dir"/x86/styles/*.dll >/dev/null 2>&1 || fail "$what: no style plugin installed"
   win reg query "$uninstall_key" /v UninstallString >/dev/null 2>&1 || fail "$what: no entry among the installed programs"
   local links
   links=$(cd "$menu_dir" 2>/dev/null && ls ./*.lnk | LC_ALL=C sort | tr '\n' ' ') || fail "$what: no Start menu folder"
-  [ "$links" = "./Testing (cash device test panel).lnk ./Ticket service simulator.lnk ./Uninstall.lnk ./VeluntTest (ticket service test client).lnk " ] ||
+  [ "$links" = "./Testing (64-bit components).lnk ./Testing.lnk ./Ticket service simulator.lnk ./Uninstall.lnk ./VeluntTest (ticket service test client).lnk " ] ||
     fail "$what: Start menu shortcuts are $links"
-  ok "$what: files, the simulator's registration, the uninstall entry and the shortcuts are there"
+  ok "$what: files of both bitnesses, the uninstall entry and the shortcuts are there"
 }
 
-timeout 180 "$wine_loader" "$(winepath -w "$installer" 2>/dev/null)" /S || fail "the installer exited with $?"
-check_installed "install"
-# A second run over a damaged installation repairs it and adds nothing.
-rm -f "$install_dir/Qt6Widgets.dll"
-timeout 180 "$wine_loader" "$(winepath -w "$installer" 2>/dev/null)" /S || fail "the second installer run exited with $?"
-check_installed "install again over a damaged installation"
-entries=$(win reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' 2>/dev/null | tr -d '\r' | grep -c 'Monvia' || true)
-[ "$entries" = 1 ] || fail "install again: $entries entries among the installed programs"
-ok "install again: one entry among the installed programs"
+# The simulators' registrations after an install where nothing else had the
+# class: each in its own view, naming its own file.
+check_simulators_registered() {
+  local what=$1
+  [ "$(registration HKLM 64)" = 'C:\Program Files\Monvia Test Tools\cashdevice_sim.dll' ] ||
+    fail "$what: the 64-bit view has \"$(registration HKLM 64)\", not the 64-bit simulator"
+  if ((wine32)); then
+    [ "$(registration HKLM 32)" = 'C:\Program Files\Monvia Test Tools\x86\cashdevice_sim.dll' ] ||
+      fail "$what: the 32-bit view has \"$(registration HKLM 32)\", not the 32-bit simulator"
+    ok "$what: each simulator is registered in the view of its bitness"
+  else
+    ok "$what: the 64-bit simulator is registered in the 64-bit view"
+    say "skipped: the 32-bit simulator's registration (32-bit regsvr32 does not run: wine32 is not installed);" \
+      "the installer says: $(grep -m1 '32-bit simulator' "$install_dir/Registration.log" | tr -d '\r')"
+  fi
+}
 
 # Starts an installed program and waits for its window (pid and main), checks
 # the window's size and, with --screenshots, saves a picture of it.
@@ -274,17 +307,104 @@ start_installed() {
   if [ -n "$shots" ]; then import -window "$main" "$shots/$picture"; fi
 }
 
-# --- Testing, as installed ------------------------------------------------------
-start_installed Testing.exe "Monvia Test Program" 522x288 testing-windows.png
-click "$main" $connect_x $connect_y
-expect_text "Testing: Connect" "$(box_text Testing)" "Connect OK"
-type_into "$main" $amount_x $amount_y 125
-click "$main" $charge_x $charge_y
-expect_text "Testing: Charge 125" "$(box_text Testing)" "Charge OK, inserted = 200, returned = 75"
-click "$main" 400 270 # an empty spot of the window, which then has the focus
-xdotool key alt+F4
-wait_exit "$pid" 30 || fail "Testing.exe did not end when its window was closed"
-ok "Testing: closing the window ended the program"
+# Connect and Charge 125 in the installed panel of the given bitness ("" for
+# the 64-bit one, "x86\" for the 32-bit one), then closing its window.
+panel_session() {
+  local folder=$1 what=$2 charged=$3
+  start_installed "${folder}Testing.exe" "Monvia Test Program" 522x288 "${4:-}"
+  click "$main" $connect_x $connect_y
+  expect_text "$what: Connect" "$(box_text Testing)" "Connect OK"
+  type_into "$main" $amount_x $amount_y 125
+  click "$main" $charge_x $charge_y
+  expect_text "$what: Charge 125" "$(box_text Testing)" "$charged"
+  click "$main" 400 270 # an empty spot of the window, which then has the focus
+  xdotool key alt+F4
+  wait_exit "$pid" 30 || fail "$what: Testing.exe did not end when its window was closed"
+  ok "$what: closing the window ended the program"
+}
+install() { timeout 180 "$wine_loader" "$(winepath -w "$installer" 2>/dev/null)" /S || fail "the installer ($1) exited with $?"; }
+uninstall() {
+  # The uninstaller hands over to a copy of itself and returns at once; the
+  # installation is gone when that copy has ended.
+  timeout 60 "$wine_loader" "C:\\Program Files\\Monvia Test Tools\\Uninstall.exe" /S || fail "the uninstaller exited with $?"
+  for _ in $(seq 300); do
+    [ -e "$install_dir" ] || break
+    sleep 0.2
+  done
+  [ -e "$install_dir" ] && fail "the installation folder is still there: $(ls -R "$install_dir")"
+  return 0
+}
+
+# --- A machine where another server has the class ------------------------------
+# A vendor's component, registered for the machine in both views before the
+# installer runs (here copies of the simulators under another folder, as its
+# own regsvr32 would have written them). Install, repair and uninstall leave
+# its registration as it was, the installer says so, and the installed panel
+# creates that server: nothing else has the class.
+vendor_dir="$prefix/drive_c/Vendor"
+mkdir -p "$vendor_dir/x64" "$vendor_dir/x86"
+cp "$zip_dir/$zip_root/cashdevice_sim.dll" "$vendor_dir/x64/cash_device.dll"
+cp "$zip_dir/$zip_root/x86/cashdevice_sim.dll" "$vendor_dir/x86/cash_device.dll"
+for view in 64 32; do
+  server='C:\Vendor\x64\cash_device.dll'
+  [ $view = 32 ] && server='C:\Vendor\x86\cash_device.dll'
+  key='HKLM\Software\Classes\CLSID\{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}\InprocServer32'
+  win reg add "$key" /ve /d "$server" "/reg:$view" /f >/dev/null 2>&1 || fail "reg add $key ($view-bit) failed"
+  win reg add "$key" /v ThreadingModel /d Apartment "/reg:$view" /f >/dev/null 2>&1 || fail "reg add ThreadingModel failed"
+done
+vendor=$(registrations)
+say "the class's registrations before the installer runs:"
+echo "$vendor"
+for step in install repair; do
+  install "$step over the vendor's registration"
+  say "after $step:"
+  registrations
+  [ "$(registrations)" = "$vendor" ] || fail "$step changed the vendor's registration"
+  for want in 'C:\Vendor\x64\cash_device.dll' 'C:\Vendor\x86\cash_device.dll' 'The simulators were not registered'; do
+    grep -qF "$want" "$install_dir/Registration.log" ||
+      fail "$step: Registration.log does not say \"$want\": $(cat "$install_dir/Registration.log")"
+  done
+  ok "$step: the vendor's registration is as it was; the installer says: $(tr -d '\r' <"$install_dir/Registration.log" | tr '\n' ' ')"
+done
+check_installed "install over the vendor's registration"
+# Nothing but the vendor's server has the class, so the panel that answers
+# drives it.
+panel_session "" "Testing (64-bit) on the vendor's server" "Charge OK, inserted = 200, returned = 75"
+if ((wine32)); then
+  panel_session 'x86\' "Testing (32-bit) on the vendor's server" "Charge OK, inserted = 200, returned = 75"
+else
+  say "skipped: the installed 32-bit Testing on the vendor's 32-bit server (wine32 is not installed)"
+fi
+uninstall
+say "after uninstall:"
+registrations
+[ "$(registrations)" = "$vendor" ] || fail "uninstall changed the vendor's registration"
+ok "uninstall: the vendor's registration is as it was"
+win reg delete 'HKLM\Software\Classes\CLSID\{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}' /reg:64 /f >/dev/null 2>&1
+win reg delete 'HKLM\Software\Classes\CLSID\{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}' /reg:32 /f >/dev/null 2>&1
+rm -rf "$vendor_dir"
+
+# --- A machine where nothing has the class -----------------------------------
+install "first"
+check_installed "install"
+check_simulators_registered "install"
+# A second run over a damaged installation repairs it and adds nothing.
+rm -f "$install_dir/Qt6Widgets.dll"
+install "second"
+check_installed "install again over a damaged installation"
+check_simulators_registered "install again"
+entries=$(win reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' 2>/dev/null | tr -d '\r' | grep -c 'Monvia' || true)
+[ "$entries" = 1 ] || fail "install again: $entries entries among the installed programs"
+ok "install again: one entry among the installed programs"
+
+
+# --- Testing, as installed: "Testing (64-bit components)" and "Testing" ----------
+panel_session "" "Testing (64-bit)" "Charge OK, inserted = 200, returned = 75" testing-windows.png
+if ((wine32)); then
+  panel_session 'x86\' "Testing (32-bit)" "Charge OK, inserted = 200, returned = 75"
+else
+  say "skipped: the installed 32-bit Testing on the 32-bit simulator (wine32 is not installed)"
+fi
 
 # --- VeluntTest, as installed, against the Linux ticket service ----------------
 # Starts the ticket service on a free loopback port (its log in $1, further
@@ -368,14 +488,7 @@ kill "$service_pid" 2>/dev/null || true
 service_pid=""
 
 # --- Uninstall ----------------------------------------------------------------------
-# The uninstaller hands over to a copy of itself and returns at once; the
-# installation is gone when that copy has ended.
-timeout 60 "$wine_loader" "C:\\Program Files\\Monvia Test Tools\\Uninstall.exe" /S || fail "the uninstaller exited with $?"
-for _ in $(seq 300); do
-  [ -e "$install_dir" ] || break
-  sleep 0.2
-done
-[ -e "$install_dir" ] && fail "the installation folder is still there: $(ls -R "$install_dir")"
+uninstall
 after=$(traces)
 if [ "$before" != "$after" ]; then
   diff <(echo "$before") <(echo "$after") >&2 || true
