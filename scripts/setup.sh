@@ -82,7 +82,8 @@ fi
 # prefix, as on a 64-bit Windows. While the archive's i386 and amd64 indexes
 # are out of step apt cannot match their versions and refuses; then the
 # 32-bit runs are skipped (scripts/test-windows.sh says so) and setup goes on.
-if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+# Running the tools needs none of it.
+if ((!for_running)) && ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
   if [ "$(id -u)" -ne 0 ]; then
     echo "setup: wine32:i386 is missing and installing it needs root; 32-bit Windows programs will not run under Wine"
   else
