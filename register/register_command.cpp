@@ -10,6 +10,7 @@
 #include <set>
 
 #include "com/registry.h"
+#include "command_line.h"
 #include "runtime/failure.h"
 
 namespace fs = std::filesystem;
@@ -51,15 +52,9 @@ constexpr const char* kUsageText =
     "Exit status: 0 done, 1 the library was refused, 2 the command line is wrong,\n"
     "3 the entry could not be written or removed, or there was none to remove.\n";
 
-// One refusal: a line on err and the exit code.
-struct Refusal {
-    int code;
-    std::string text;
-};
-
 std::string quoted(const fs::path& p) { return "\"" + p.string() + "\""; }
 
-enum class Scope { Default, User, System };
+using Scope = CommandLine::Scope;
 
 // Where entries are written to or removed from.
 fs::path target_directory(Scope scope) {
@@ -106,13 +101,6 @@ std::vector<Guid> served_classes(const fs::path& library) {
     classes.resize(
         std::min<size_t>(classes.size(), list(classes.data(), static_cast<uint32_t>(classes.size()))));
     return classes;
-}
-
-Guid parse_class(const std::string& text) {
-    if (auto g = Guid::parse(text)) return *g;
-    throw Refusal{
-        kUsage,
-        "\"" + text + "\" is not a class identifier; write it as {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"};
 }
 
 int do_register(const fs::path& library, std::vector<Guid> named, Scope scope, std::ostream& out) {
@@ -215,47 +203,15 @@ int do_list(std::ostream& out) {
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     try {
-        Scope scope = Scope::Default;
-        bool unregister = false;
-        bool list = false;
-        std::vector<Guid> classes;
-        std::vector<std::string> operands;
-        for (size_t i = 0; i < args.size(); ++i) {
-            const std::string& a = args[i];
-            auto set_scope = [&](Scope s) {
-                if (scope != Scope::Default && scope != s)
-                    throw Refusal{kUsage, "--user and --system exclude each other"};
-                scope = s;
-            };
-            if (a == "--help" || a == "-h") {
-                out << kUsageText;
-                return kDone;
-            } else if (a == "--user") {
-                set_scope(Scope::User);
-            } else if (a == "--system") {
-                set_scope(Scope::System);
-            } else if (a == "--unregister") {
-                unregister = true;
-            } else if (a == "--list") {
-                list = true;
-            } else if (a == "--class" || a.rfind("--class=", 0) == 0) {
-                std::string value;
-                if (a == "--class") {
-                    if (++i == args.size()) throw Refusal{kUsage, "--class needs a class identifier"};
-                    value = args[i];
-                } else {
-                    value = a.substr(8);
-                }
-                classes.push_back(parse_class(value));
-            } else if (a == "--") {
-                operands.insert(operands.end(), args.begin() + static_cast<long>(i) + 1, args.end());
-                break;
-            } else if (a.size() > 1 && a[0] == '-') {
-                throw Refusal{kUsage, "unknown option " + a + " (see monvia-register --help)"};
-            } else {
-                operands.push_back(a);
-            }
+        const CommandLine c = parse_command_line(args);
+        if (c.help) {
+            out << kUsageText;
+            return kDone;
         }
+        const Scope scope = c.scope;
+        const bool unregister = c.unregister, list = c.list;
+        std::vector<Guid> classes = c.classes;
+        const std::vector<std::string>& operands = c.operands;
         if (list) {
             if (unregister || !classes.empty() || !operands.empty() || scope != Scope::Default)
                 throw Refusal{kUsage, "--list takes nothing else"};

@@ -248,7 +248,7 @@ TEST(ServerFiles, AreReadFromTheirHeaders) {
         {MONVIA_WIDGET_SERVER, Kind::Dll, mine, true},
         {MONVIA_NO_CLASS_OBJECT, Kind::Dll, mine, false},
 #if defined(MONVIA_OTHER_BITNESS_DLL)
-        {MONVIA_OTHER_BITNESS_DLL, Kind::Dll, win::other_bitness(mine), false},
+        {MONVIA_OTHER_BITNESS_DLL, Kind::Dll, win::other_bitness(mine), true},
 #endif
         {self, Kind::NotADll, mine, false},
         {text_file, Kind::NotAnImage, win::Bitness::Unknown, false},

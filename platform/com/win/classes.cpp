@@ -144,13 +144,31 @@ std::string panel_for(Bitness b) { return b == Bitness::Bits32 ? "Testing" : "Te
 
 std::string scope_word(Scope s) { return s == Scope::User ? "the user's" : "the machine's"; }
 
+namespace {
+
+// Whether the system is a 64-bit Windows, whatever this process is.
+bool system_is_64_bit() {
+    if (process_bitness() == Bitness::Bits64) return true;
+    BOOL wow = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow) && wow;
+}
+
+}  // namespace
+
+ClassKey class_key(const Guid& clsid, Bitness view, Scope scope) {
+    const std::wstring id = wide(to_string(clsid));
+    if (scope == Scope::Machine)
+        return {HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\" + id,
+                static_cast<REGSAM>(view == Bitness::Bits32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY)};
+    if (view == Bitness::Bits32 && system_is_64_bit())
+        return {HKEY_CURRENT_USER, L"Software\\Classes\\Wow6432Node\\CLSID\\" + id, KEY_WOW64_64KEY};
+    return {HKEY_CURRENT_USER, L"Software\\Classes\\CLSID\\" + id, KEY_WOW64_64KEY};
+}
+
 std::optional<Registration> read_registration(const Guid& clsid, Bitness view, Scope scope) {
-    const std::wstring path = L"Software\\Classes\\CLSID\\" + wide(to_string(clsid)) + L"\\InprocServer32";
-    REGSAM access = KEY_QUERY_VALUE;
-    if (view == Bitness::Bits32) access |= KEY_WOW64_32KEY;
-    if (view == Bitness::Bits64) access |= KEY_WOW64_64KEY;
+    const ClassKey where = class_key(clsid, view, scope);
     HKEY key = nullptr;
-    if (RegOpenKeyExW(scope == Scope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, path.c_str(), 0, access,
+    if (RegOpenKeyExW(where.root, (where.path + L"\\InprocServer32").c_str(), 0, KEY_QUERY_VALUE | where.view,
                       &key) != ERROR_SUCCESS)
         return std::nullopt;
     const auto server = string_value(key, nullptr);

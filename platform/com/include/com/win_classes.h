@@ -41,6 +41,18 @@ struct Registration {
     std::string threading_model;   // empty when the value is absent
 };
 
+// Where a class's registration lies in one view and scope: the root, the
+// key's path and the access flag that reaches that view. The machine's
+// views are reached through the registry's view flags; the user's by their
+// own paths (the 32-bit view is HKCU\Software\Classes\Wow6432Node on a
+// 64-bit Windows), which Wine keeps apart only that way.
+struct ClassKey {
+    HKEY root;
+    std::wstring path;  // ...\CLSID\{class}
+    REGSAM view;
+};
+ClassKey class_key(const Guid& clsid, Bitness view, Scope scope);
+
 // The class's in-process registration in one view and scope, when there is one.
 std::optional<Registration> read_registration(const Guid& clsid, Bitness view, Scope scope);
 
