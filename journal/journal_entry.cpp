@@ -1,13 +1,12 @@
 #include "journal_entry.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <vector>
+
+#include "journal_platform.h"
 
 namespace fs = std::filesystem;
 
@@ -19,16 +18,6 @@ std::string trim(std::string_view s) {
     if (first == std::string_view::npos) return {};
     const auto last = s.find_last_not_of(" \t\r\n");
     return std::string(s.substr(first, last - first + 1));
-}
-
-fs::path home_directory() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    std::vector<char> buf(16384);
-    passwd pw{};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
-        return found->pw_dir;
-    return {};
 }
 
 }  // namespace
@@ -72,13 +61,7 @@ std::string saved_entry_name(const com::Guid& clsid) {
     return com::to_string(clsid) + ".class.before-journal";
 }
 
-fs::path journal_directory() {
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state && fs::path(state).is_absolute())
-        return fs::path(state) / "monvia" / "journal";
-    const fs::path home = home_directory();
-    if (home.empty()) return {};
-    return home / ".local" / "state" / "monvia" / "journal";
-}
+fs::path journal_directory() { return platform::journal_directory(); }
 
 fs::path journal_file(const fs::path& directory, const std::tm& day) {
     char name[64];
@@ -89,8 +72,7 @@ fs::path journal_file(const fs::path& directory, const std::tm& day) {
 
 fs::path todays_journal_file() {
     const std::time_t now = std::time(nullptr);
-    std::tm day{};
-    localtime_r(&now, &day);
+    const std::tm day = platform::local_time(now);
     const fs::path dir = journal_directory();
     return dir.empty() ? fs::path() : journal_file(dir, day);
 }

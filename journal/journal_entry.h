@@ -45,8 +45,9 @@ std::optional<JournalEntry> parse_journal_entry(std::string_view content);
 std::string saved_entry_name(const com::Guid& clsid);
 
 // The folder journals are written to: $XDG_STATE_HOME/monvia/journal (an
-// absolute XDG_STATE_HOME only), else ~/.local/state/monvia/journal; empty
-// when neither is known.
+// absolute XDG_STATE_HOME only), else ~/.local/state/monvia/journal; on
+// Windows %LOCALAPPDATA%\Monvia\journal (see journal_platform.h); empty
+// when none is known.
 std::filesystem::path journal_directory();
 
 // The file of one day in that folder: "YYYY-MM-DD.journal" (local time).

@@ -1,10 +1,10 @@
 #include "journal_line.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+
+#include "journal_platform.h"
 
 namespace monvia::journal {
 namespace {
@@ -90,8 +90,7 @@ std::string timestamp(std::chrono::system_clock::time_point when) {
     using namespace std::chrono;
     const auto ms = duration_cast<milliseconds>(when.time_since_epoch()).count();
     const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    const std::tm local = platform::local_time(seconds);
     char buf[96];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900,
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
@@ -101,12 +100,12 @@ std::string timestamp(std::chrono::system_clock::time_point when) {
 
 const std::string& process_label() {
     static const std::string label = [] {
-        std::string name = program_invocation_short_name ? program_invocation_short_name : "";
+        std::string name = platform::process_name();
         if (name.empty()) name = "?";
         // The name is the process's own choice: kept to one printable word.
         for (char& c : name)
             if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F) c = '_';
-        return name + "[" + std::to_string(::getpid()) + "]";
+        return name + "[" + std::to_string(platform::process_id()) + "]";
     }();
     return label;
 }
@@ -156,8 +155,10 @@ Fields& Fields::out(const char* name, BSTR* p) noexcept { return p ? value(name,
 
 Fields& Fields::result(const VARIANT_BOOL* p) noexcept {
     if (!p) return *this;
-    if (*p == com::VARIANT_TRUE) return text("result=True");
-    if (*p == com::VARIANT_FALSE) return text("result=False");
+    // -1 and 0: the contract's True and False (the system names them with
+    // macros, the layer with constants).
+    if (*p == VARIANT_BOOL(-1)) return text("result=True");
+    if (*p == VARIANT_BOOL(0)) return text("result=False");
     return value("result", *p);  // neither True nor False: shown as the number it is
 }
 

@@ -27,9 +27,9 @@
 #include <utility>
 
 #include "com/registry.h"
+#include "journal_device.h"
 #include "journal_entry.h"
 #include "journal_line.h"
-#include "journal_writer.h"
 #include "runtime/failure.h"
 
 namespace fs = std::filesystem;
@@ -39,11 +39,6 @@ using monvia::Failure;
 
 namespace monvia::journal {
 namespace {
-
-JournalWriter& writer() {
-    static JournalWriter w(JournalWriter::from_environment());
-    return w;
-}
 
 std::atomic<uint64_t> g_next_object{1};
 
@@ -97,13 +92,14 @@ fs::path fronted_server(fs::path& entry_file) {
                                     CLSID_CashDevice.str() + " names it; run monvia-journal on");
 }
 
-class JournalDevice final : public ICashDevice, public IErrorSource {
+// The journal object here: the calls of JournalDevice, and the layer's way
+// of passing a failure's description on (IErrorSource).
+class LayerJournalDevice final : public JournalDevice, public IErrorSource {
 public:
-    JournalDevice(ComPtr<ICashDevice> real, bool real_explains, uint64_t number)
-        : real_(std::move(real)), real_explains_(real_explains), number_(number) {}
+    LayerJournalDevice(ComPtr<ICashDevice> real, bool real_explains, uint64_t number)
+        : JournalDevice(std::move(real), number), real_explains_(real_explains) {}
 
-    // IUnknown: the journal object has its own identity and count; it holds
-    // one reference to the real object, dropped with the last of its own.
+    // IUnknown: the journal object has its own identity and count.
     HRESULT STDMETHODCALLTYPE QueryInterface(const Guid& iid, void** object) override {
         if (!object) return E_POINTER;
         *object = nullptr;
@@ -116,17 +112,8 @@ public:
         AddRef();
         return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            const auto when = std::chrono::system_clock::now();
-            real_.reset();
-            event(when, "release", {});
-            std::unique_ptr<JournalDevice> owned(this);
-        }
-        return left;
-    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return JournalDevice::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return JournalDevice::Release(); }
 
     // IErrorSource: the description the real object gave for the last
     // failing call, taken from it when the call failed (to journal it) and
@@ -142,228 +129,15 @@ public:
         return made ? S_OK : E_OUTOFMEMORY;
     }
 
-    // IDispatch: passed on.
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        return call(
-            "GetTypeInfoCount", Fields(), [&] { return real_->GetTypeInfoCount(count); },
-            [&](Fields& out) { out.out("count", count); });
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override {
-        return call(
-            "GetTypeInfo", Fields().value("index", index).value("locale", locale),
-            [&] { return real_->GetTypeInfo(index, locale, info); }, [](Fields&) {});
-    }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(const Guid& iid, LPOLESTR* names, UINT count, LCID locale,
-                                            DISPID* ids) override {
-        Fields in;
-        for (UINT i = 0; names && i < count && i < 16; ++i)
-            in.text("name=" + quote(names[i] ? std::u16string_view(names[i]) : std::u16string_view()));
-        return call(
-            "GetIDsOfNames", std::move(in),
-            [&] { return real_->GetIDsOfNames(iid, names, count, locale, ids); },
-            [&](Fields& out) {
-                for (UINT i = 0; ids && i < count && i < 16; ++i) out.value("id", ids[i]);
-            });
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, const Guid& iid, LCID locale, WORD flags, DISPPARAMS* params,
-                                     VARIANT* result, EXCEPINFO* exception_info, UINT* arg_error) override {
-        return call(
-            "Invoke", Fields().value("id", id).value("flags", flags),
-            [&] { return real_->Invoke(id, iid, locale, flags, params, result, exception_info, arg_error); },
-            [](Fields&) {});
-    }
-
-    // The contract's members, in its order.
-    HRESULT STDMETHODCALLTYPE get_LastErrorCode(int16_t* code) override {
-        return call(
-            "get_LastErrorCode", Fields(), [&] { return real_->get_LastErrorCode(code); },
-            [&](Fields& out) { out.out("code", code); });
-    }
-    HRESULT STDMETHODCALLTYPE put_LastErrorCode(int16_t code) override {
-        return call(
-            "put_LastErrorCode", Fields().value("code", code), [&] { return real_->put_LastErrorCode(code); },
-            [](Fields&) {});
-    }
-    HRESULT STDMETHODCALLTYPE get_LastErrorText(BSTR* text) override {
-        return call(
-            "get_LastErrorText", Fields().in("text", text), [&] { return real_->get_LastErrorText(text); },
-            [&](Fields& out) { out.out("text", text); });
-    }
-    HRESULT STDMETHODCALLTYPE put_LastErrorText(BSTR text) override {
-        return call(
-            "put_LastErrorText", Fields().value("text", text), [&] { return real_->put_LastErrorText(text); },
-            [](Fields&) {});
-    }
-    HRESULT STDMETHODCALLTYPE get_ColorA(uint32_t* colour) override {
-        return call(
-            "get_ColorA", Fields(), [&] { return real_->get_ColorA(colour); },
-            [&](Fields& out) { out.out("colour", colour); });
-    }
-    HRESULT STDMETHODCALLTYPE put_ColorA(uint32_t colour) override {
-        return call(
-            "put_ColorA", Fields().value("colour", colour), [&] { return real_->put_ColorA(colour); },
-            [](Fields&) {});
-    }
-    HRESULT STDMETHODCALLTYPE get_ColorB(int32_t* value) override {
-        return call(
-            "get_ColorB", Fields(), [&] { return real_->get_ColorB(value); },
-            [&](Fields& out) { out.out("value", value); });
-    }
-    HRESULT STDMETHODCALLTYPE put_ColorB(int32_t value) override {
-        return call(
-            "put_ColorB", Fields().value("value", value), [&] { return real_->put_ColorB(value); },
-            [](Fields&) {});
-    }
-    HRESULT STDMETHODCALLTYPE get_Host(BSTR* host) override {
-        return call(
-            "get_Host", Fields().in("host", host), [&] { return real_->get_Host(host); },
-            [&](Fields& out) { out.out("host", host); });
-    }
-    HRESULT STDMETHODCALLTYPE put_Host(BSTR host) override {
-        return call(
-            "put_Host", Fields().value("host", host), [&] { return real_->put_Host(host); }, [](Fields&) {});
-    }
-    HRESULT STDMETHODCALLTYPE Connect(VARIANT_BOOL* result) override {
-        return call(
-            "Connect", Fields(), [&] { return real_->Connect(result); },
-            [&](Fields& out) { out.result(result); });
-    }
-    HRESULT STDMETHODCALLTYPE Disconnect() override {
-        return call(
-            "Disconnect", Fields(), [&] { return real_->Disconnect(); }, [](Fields&) {});
-    }
-    HRESULT STDMETHODCALLTYPE Change(int32_t* inserted, int32_t* paid, VARIANT_BOOL* result) override {
-        return call(
-            "Change", Fields().in("inserted", inserted).in("paid", paid),
-            [&] { return real_->Change(inserted, paid, result); },
-            [&](Fields& out) { out.out("inserted", inserted).out("paid", paid).result(result); });
-    }
-    HRESULT STDMETHODCALLTYPE AddChange(int32_t* added, VARIANT_BOOL* result) override {
-        return call(
-            "AddChange", Fields().in("added", added), [&] { return real_->AddChange(added, result); },
-            [&](Fields& out) { out.out("added", added).result(result); });
-    }
-    HRESULT STDMETHODCALLTYPE Pay(int32_t amount, int32_t* paid, VARIANT_BOOL* result) override {
-        return call(
-            "Pay", Fields().value("amount", amount).in("paid", paid),
-            [&] { return real_->Pay(amount, paid, result); },
-            [&](Fields& out) { out.out("paid", paid).result(result); });
-    }
-    HRESULT STDMETHODCALLTYPE Charge(int32_t amount, int32_t* inserted, int32_t* returned,
-                                     VARIANT_BOOL* result) override {
-        return call(
-            "Charge", Fields().value("amount", amount).in("inserted", inserted).in("returned", returned),
-            [&] { return real_->Charge(amount, inserted, returned, result); },
-            [&](Fields& out) { out.out("inserted", inserted).out("returned", returned).result(result); });
-    }
-    HRESULT STDMETHODCALLTYPE CashBoxControl(int32_t mode, int32_t* coins, int32_t* notes, int32_t* change,
-                                             VARIANT_BOOL* result) override {
-        return call(
-            "CashBoxControl",
-            Fields()
-                .value("mode", mode)
-                .in("coins_cb_value", coins)
-                .in("notes_cb_value", notes)
-                .in("change_value", change),
-            [&] { return real_->CashBoxControl(mode, coins, notes, change, result); },
-            [&](Fields& out) {
-                out.out("coins_cb_value", coins)
-                    .out("notes_cb_value", notes)
-                    .out("change_value", change)
-                    .result(result);
-            });
-    }
-    HRESULT STDMETHODCALLTYPE Configuration(VARIANT_BOOL* result) override {
-        return call(
-            "Configuration", Fields(), [&] { return real_->Configuration(result); },
-            [&](Fields& out) { out.result(result); });
-    }
-    HRESULT STDMETHODCALLTYPE GetAmounts(BSTR* denoms, BSTR* quantities, int32_t* value,
-                                         VARIANT_BOOL* result) override {
-        return call(
-            "GetAmounts", Fields().in("denoms", denoms).in("quantities", quantities).in("value", value),
-            [&] { return real_->GetAmounts(denoms, quantities, value, result); },
-            [&](Fields& out) {
-                out.out("denoms", denoms).out("quantities", quantities).out("value", value).result(result);
-            });
-    }
-    HRESULT STDMETHODCALLTYPE EmptyCashBox(int32_t which, int32_t* value, VARIANT_BOOL* result) override {
-        return call(
-            "EmptyCashBox", Fields().value("which", which).in("value", value),
-            [&] { return real_->EmptyCashBox(which, value, result); },
-            [&](Fields& out) { out.out("value", value).result(result); });
-    }
-    HRESULT STDMETHODCALLTYPE GetLevels(int32_t kind, BSTR* denoms, BSTR* levels,
-                                        VARIANT_BOOL* result) override {
-        return call(
-            "GetLevels", Fields().value("kind", kind).in("denoms", denoms).in("levels", levels),
-            [&] { return real_->GetLevels(kind, denoms, levels, result); },
-            [&](Fields& out) { out.out("denoms", denoms).out("levels", levels).result(result); });
-    }
-    HRESULT STDMETHODCALLTYPE HandleError(int32_t code, BSTR text, VARIANT_BOOL* flag,
-                                          VARIANT_BOOL* result) override {
-        return call(
-            "HandleError", Fields().value("code", code).value("text", text).in("flag", flag),
-            [&] { return real_->HandleError(code, text, flag, result); },
-            [&](Fields& out) { out.out("flag", flag).result(result); });
-    }
-    HRESULT STDMETHODCALLTYPE get_Connected(VARIANT_BOOL* connected) override {
-        return call(
-            "get_Connected", Fields(), [&] { return real_->get_Connected(connected); },
-            [&](Fields& out) { out.out("connected", connected); });
-    }
-    HRESULT STDMETHODCALLTYPE PaySpecific(int32_t amount, int32_t* paid, VARIANT_BOOL* result) override {
-        return call(
-            "PaySpecific", Fields().value("amount", amount).in("paid", paid),
-            [&] { return real_->PaySpecific(amount, paid, result); },
-            [&](Fields& out) { out.out("paid", paid).result(result); });
-    }
-
-    // A line of this object: "<time> <process> #<n> <what>".
-    void event(std::chrono::system_clock::time_point when, const char* what,
-               const std::string& rest) noexcept {
-        try {
-            writer().write(line_start(when, number_) + " " + what + rest, when);
-        } catch (...) {
-        }
-    }
-
 private:
-    // Passes one call on, times it and journals it. The values passed in
-    // are formatted before the call (the callee may free an in/out string).
-    template <class Call, class Outputs>
-    HRESULT call(const char* member, Fields in, Call&& pass_on, Outputs&& outputs) noexcept {
-        {
-            std::lock_guard lock(mutex_);
-            pending_.reset();
-        }
-        const auto when = std::chrono::system_clock::now();
-        const auto start = std::chrono::steady_clock::now();
-        const HRESULT h = pass_on();
-        const auto took = std::chrono::steady_clock::now() - start;
-        try {
-            Fields line = std::move(in);
-            line.text("->");
-            if (failed(h)) {
-                std::string description = take_description();
-                if (description.empty()) description = describe(h);
-                line.text("failed " + hex(h) + " " + quote_utf8(description));
-            } else if (h != S_OK) {
-                line.text("status " + hex(h));
-            }
-            const size_t before = line.str().size();
-            outputs(line);
-            if (!failed(h) && line.str().size() == before && h == S_OK) line.text("ok");
-            line.text(duration_text(took));
-            event(when, member, line.str());
-        } catch (...) {
-        }
-        return h;
+    void before_call() noexcept override {
+        std::lock_guard lock(mutex_);
+        pending_.reset();
     }
 
     // Takes the real object's description of its failing status, keeping it
     // for the client's own TakeErrorDescription.
-    std::string take_description() {
+    std::string failure_description(HRESULT) override {
         if (!real_explains_) return {};
         void* raw = nullptr;
         if (failed(real_->QueryInterface(IID_IErrorSource, &raw)) || !raw) return {};
@@ -375,10 +149,7 @@ private:
         return text.utf8();
     }
 
-    ComPtr<ICashDevice> real_;
     const bool real_explains_;
-    const uint64_t number_;
-    std::atomic<ULONG> refs_{1};
     std::mutex mutex_;
     std::optional<std::u16string> pending_;
 };
@@ -399,8 +170,8 @@ HRESULT create(const Guid& iid, void** object) {
         std::string line = line_start(when, number) + " create class=" + CLSID_CashDevice.str() +
                            " server=" + quote_utf8(fronted.string());
         if (!entry_file.empty()) line += " entry=" + quote_utf8(entry_file.string());
-        writer().write(
-            line + " -> " + outcome + " " + duration_text(std::chrono::steady_clock::now() - start), when);
+        write_line(line + " -> " + outcome + " " + duration_text(std::chrono::steady_clock::now() - start),
+                   when);
     };
     try {
         fronted = fronted_server(entry_file);
@@ -418,7 +189,7 @@ HRESULT create(const Guid& iid, void** object) {
         void* source = nullptr;
         const bool explains = succeeded(real->QueryInterface(IID_IErrorSource, &source)) && source;
         if (source) static_cast<IErrorSource*>(source)->Release();
-        auto device = std::make_unique<JournalDevice>(std::move(real), explains, number);
+        auto device = std::make_unique<LayerJournalDevice>(std::move(real), explains, number);
         journal_line("ok");
         const HRESULT h = device->QueryInterface(iid, object);
         device.release()->Release();

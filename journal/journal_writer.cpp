@@ -1,9 +1,5 @@
 #include "journal_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,13 +8,14 @@
 
 #include "journal_entry.h"
 #include "journal_line.h"
+#include "journal_platform.h"
 
 namespace fs = std::filesystem;
 
 namespace monvia::journal {
 namespace {
 
-std::string quoted(const fs::path& p) { return "\"" + p.string() + "\""; }
+std::string quoted(const fs::path& p) { return "\"" + platform::path_text(p) + "\""; }
 
 // DAY.journal -> DAY.<n>.journal
 fs::path aside(const fs::path& file, int n) {
@@ -48,10 +45,7 @@ JournalWriter::Options JournalWriter::from_environment() {
     return o;
 }
 
-void JournalWriter::close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
+void JournalWriter::close() { file_.close(); }
 
 void JournalWriter::remove_old_days(const std::tm& today) {
     std::tm cutoff = today;
@@ -72,29 +66,21 @@ void JournalWriter::remove_old_days(const std::tm& today) {
 }
 
 bool JournalWriter::open_file(const fs::path& file, std::string& why) {
-    close();
-    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
-    if (fd < 0) {
-        why = "cannot open the journal " + quoted(file) + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    size_ = ::fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-    fd_ = fd;
+    if (!file_.open(file, why)) return false;
+    size_ = file_.size();
     path_ = file;
     return true;
 }
 
 bool JournalWriter::open_for(std::chrono::system_clock::time_point when, std::string& why) {
     if (options_.directory.empty()) {
-        why = "there is no state folder (neither XDG_STATE_HOME nor HOME is set)";
+        why = platform::no_directory_reason();
         return false;
     }
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm day{};
-    localtime_r(&seconds, &day);
+    const std::tm day = platform::local_time(seconds);
     const fs::path file = journal_file(options_.directory, day);
-    if (fd_ >= 0 && file == path_) return true;
+    if (file_.is_open() && file == path_) return true;
     std::error_code ec;
     fs::create_directories(options_.directory, ec);
     if (ec) {
@@ -111,34 +97,23 @@ bool JournalWriter::rotate_if_needed(size_t adding, std::string& why) {
     const fs::path file = path_;
     // Another process may have set the file aside already: then write to the
     // new one it started.
-    struct stat mine {
-    }, named{};
-    if (::fstat(fd_, &mine) == 0 && ::stat(file.c_str(), &named) == 0 &&
-        (mine.st_ino != named.st_ino || mine.st_dev != named.st_dev)) {
+    if (file_.moved_away_from(file)) {
         if (!open_file(file, why)) return false;
         if (fits()) return true;
     }
     std::error_code ec;
     fs::remove(aside(file, options_.keep), ec);
-    for (int n = options_.keep - 1; n >= 1; --n) fs::rename(aside(file, n), aside(file, n + 1), ec);
-    fs::rename(file, aside(file, 1), ec);
+    for (int n = options_.keep - 1; n >= 1; --n)
+        platform::rename_replacing(aside(file, n), aside(file, n + 1));
+    // Closed first: it is opened again under its name just below.
+    file_.close();
+    platform::rename_replacing(file, aside(file, 1));
     return open_file(file, why);
 }
 
 bool JournalWriter::append(const std::string& bytes, std::string& why) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            why = "cannot write the journal " + quoted(path_) + ": " + std::strerror(n < 0 ? errno : ENOSPC);
-            // Opened anew for the next line: the problem may be gone by then.
-            close();
-            return false;
-        }
-        done += static_cast<size_t>(n);
-        size_ += static_cast<uint64_t>(n);
-    }
+    if (!file_.append(bytes, why)) return false;
+    size_ += bytes.size();
     return true;
 }
 

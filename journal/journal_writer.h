@@ -1,6 +1,6 @@
 #pragma once
-// Writes journal lines as they happen: each line is one write(2) on a file
-// opened for appending, so that lines of several processes never mix and a
+// Writes journal lines as they happen: each line is one write on a file
+// opened for appending (see journal_platform.h), so that lines of several processes never mix and a
 // line written is on its way to the disk even if the client crashes right
 // after. One file per day; when a file would grow past the size cap it is
 // renamed aside (DAY.1.journal, older ones shifted up to DAY.<keep>.journal,
@@ -19,6 +19,8 @@
 #include <functional>
 #include <mutex>
 #include <string>
+
+#include "journal_platform.h"
 
 namespace monvia::journal {
 
@@ -56,7 +58,7 @@ private:
 
     Options options_;
     std::mutex mutex_;
-    int fd_ = -1;
+    platform::AppendFile file_;
     std::filesystem::path path_;
     uint64_t size_ = 0;
     // Lines lost since the last one written, and why the first was.

@@ -80,7 +80,7 @@ check_binaries() {
     echo "windows: $(basename "$binary") ($machine) imports: $deps"
     case "$binary" in */panel/Testing.exe | */client/VeluntTest.exe) continue ;; esac
     for dep in $deps; do
-      if ! grep -qixE '(kernel32|user32|advapi32|ole32|oleaut32|ws2_32|msvcrt)\.dll' <<<"$dep"; then
+      if ! grep -qixE '(kernel32|user32|advapi32|ole32|oleaut32|shell32|ws2_32|msvcrt)\.dll' <<<"$dep"; then
         echo "windows: $(basename "$binary") depends on $dep, which is not a system library" >&2
         return 1
       fi
@@ -94,7 +94,8 @@ check_binaries() {
 x86_start=$(date +%s)
 cmake --preset windows-mingw-x86 "${configure_x86[@]}" >/dev/null
 cmake --build --preset windows-mingw-x86 -j "$(nproc)"
-x86_binaries=(build/windows-mingw-x86/simulators/cash-device/cashdevice_sim.dll build/windows-mingw-x86/tests/*/*.exe)
+x86_binaries=(build/windows-mingw-x86/simulators/cash-device/cashdevice_sim.dll
+  build/windows-mingw-x86/journal/monvia_journal.dll build/windows-mingw-x86/tests/*/*.exe)
 ((with_qt_x86)) && x86_binaries+=(build/windows-mingw-x86/panel/Testing.exe)
 check_binaries i386 "${x86_binaries[@]}"
 x86_status=0
@@ -112,7 +113,8 @@ x64_start=$(date +%s)
 ((with_qt && with_qt_x86)) && configure+=(-DMONVIA_X86_BUILD_DIR="$PWD/build/windows-mingw-x86")
 cmake --preset windows-mingw "${configure[@]}" >/dev/null
 cmake --build --preset windows-mingw -j "$(nproc)"
-x64_binaries=(build/windows-mingw/simulators/cash-device/cashdevice_sim.dll build/windows-mingw/tests/*/*.exe)
+x64_binaries=(build/windows-mingw/simulators/cash-device/cashdevice_sim.dll
+  build/windows-mingw/journal/monvia_journal.dll build/windows-mingw/tests/*/*.exe)
 ((with_qt)) && x64_binaries+=(build/windows-mingw/panel/Testing.exe build/windows-mingw/client/VeluntTest.exe)
 check_binaries i386:x86-64 "${x64_binaries[@]}"
 

@@ -28,6 +28,7 @@
 
 #include "automation_registration.h"
 #include "cash_device_object.h"
+#include "file_identity.h"
 #include "module_path.h"
 #include "registration_root.h"
 
@@ -104,36 +105,9 @@ bool registered_server(HKEY root, std::wstring& server) {
     return true;
 }
 
-// A file's identity: the volume it lies on and its index there.
-struct FileIdentity {
-    DWORD volume = 0, index_high = 0, index_low = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-// The identity of the file a path names; nothing when it cannot be opened
-// (it is missing, or not ours to look at).
-std::optional<FileIdentity> identity_of(const std::wstring& path) {
-    // No access is asked for, only the attributes: a DLL loaded elsewhere
-    // can be opened this way, and so can a folder.
-    const HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-    BY_HANDLE_FILE_INFORMATION info{};
-    const bool ok = GetFileInformationByHandle(file, &info);
-    CloseHandle(file);
-    if (!ok) return std::nullopt;
-    return FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-}
-
 // Whether a registered path names this library's own file.
 bool names_this_library(const std::wstring& registered, const std::wstring& self) {
-    const auto theirs = identity_of(registered);
-    const auto mine = identity_of(self);
-    if (theirs && mine) return *theirs == *mine;
-    // Without identities (a file that cannot be opened), only the same
-    // spelling counts as this library.
-    return CompareStringOrdinal(registered.c_str(), static_cast<int>(registered.size()), self.c_str(),
-                                static_cast<int>(self.size()), TRUE) == CSTR_EQUAL;
+    return monvia::cashsim::names_same_file(registered, self);
 }
 
 bool file_exists(const std::wstring& path) {
