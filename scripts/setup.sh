@@ -79,25 +79,11 @@ fi
 
 # 32-bit Windows programs (the 32-bit panel and its tests) run under Wine
 # with its 32-bit half, wine32 from the i386 architecture, in the same 64-bit
-# prefix, as on a 64-bit Windows. While the archive's i386 and amd64 indexes
-# are out of step apt cannot match their versions and refuses; then the
-# 32-bit runs are skipped (scripts/test-windows.sh says so) and setup goes on.
-# Running the tools needs none of it.
-if ((!for_running)) && ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "setup: wine32:i386 is missing and installing it needs root; 32-bit Windows programs will not run under Wine"
-  else
-    export DEBIAN_FRONTEND=noninteractive
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-      dpkg --add-architecture i386
-    fi
-    apt_log=$(mktemp)
-    if ! { apt-get update -qq && apt-get install -y -qq --no-install-recommends wine32:i386; } >"$apt_log" 2>&1; then
-      echo "setup: wine32:i386 could not be installed (apt: $(grep -m1 -E '^E:' "$apt_log" || tail -1 "$apt_log"));" \
-        "32-bit Windows programs will not run under Wine"
-    fi
-    rm -f "$apt_log"
-  fi
+# prefix, as on a 64-bit Windows. When it cannot be installed the 32-bit runs
+# are skipped (scripts/test-windows.sh says so) and setup goes on. Running
+# the tools needs none of it.
+if ((!for_running)); then
+  bash "$(dirname "$0")/install-wine32.sh"
 fi
 
 if [ "$preset" = "--packages-only" ]; then exit 0; fi
