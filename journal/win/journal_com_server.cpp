@@ -160,9 +160,9 @@ LoadedServer load_server(const fs::path& file) {
         reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
     if (!get) {
         FreeLibrary(module);
-        throw Refusal{CO_E_ERRORINDLL, "the journal fronts " + quoted(file) +
-                                           ", which is a DLL but no COM server: it does not export "
-                                           "DllGetClassObject"};
+        std::string problem = win::server_file_problem(win::inspect_server(file), win::process_bitness());
+        if (problem.empty()) problem = "does not export DllGetClassObject, so it is not an in-process server";
+        throw Refusal{CO_E_ERRORINDLL, "the journal fronts " + quoted(file) + ", which " + problem};
     }
     return servers[file.native()] = LoadedServer{module, get};
 }

@@ -6,41 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "com/registry.h"
 #include "journal_fixture.h"
-#include "panel_window.h"
-#include "ui/sim_toolkit.h"
+#include "panel_session.h"
 
 namespace monvia::journal::testing {
 namespace {
 
-using Texts = std::vector<std::string>;
-
-// Connect, Charge 125, Pay 50 refused by the device (so the panel hands the
-// error to HandleError), the six lists of GetLevels, Z by amount, Empty CB;
-// the boxes in order, and the program still running at the end.
 Texts scripted_session(const fs::path& registry_dir) {
-    ui::SimToolkit tk;
     com::ClassRegistry registry{registry_dir};
-    Texts boxes;
-    {
-        panel::frmTest form(tk, registry);
-        auto press = [&](const char* button, const char* amount = nullptr) {
-            if (amount) {
-                EXPECT_TRUE(tk.window()->type("txtImp", amount));
-            }
-            EXPECT_TRUE(tk.window()->click(button)) << button;
-        };
-        press("cmdConnect");
-        press("cmdCharge", "125");
-        press("cmdPay", "50");
-        press("cmdGetLevels");
-        press("cmdZbyAmount", "50000");
-        press("cmdEmptyCB");
-        for (const auto& box : tk.boxes()) boxes.push_back(box.title + ": " + box.text);
-        EXPECT_FALSE(tk.program_ended());
-    }
-    return boxes;
+    return monvia::journal::testing::scripted_session(registry);
 }
 
 class JournalSession : public JournalTest {
