@@ -219,7 +219,7 @@ done < <(find "$zip_dir/$zip_root" \( -iname '*.exe' -o -iname '*.dll' \) -print
 [ -z "$missing" ] || fail "zip: libraries neither shipped nor part of Windows:$missing"
 ok "zip: every library the programs and plugins need is in the zip or part of Windows"
 # The 32-bit panel and simulator are 32-bit, beside the 32-bit Qt and run-time.
-for name in Testing.exe cashdevice_sim.dll Qt6Core.dll Qt6Widgets.dll libgcc_s_dw2-1.dll platforms/qwindows.dll; do
+for name in Testing.exe cashdevice_sim.dll monvia_journal.dll Qt6Core.dll Qt6Widgets.dll libgcc_s_dw2-1.dll platforms/qwindows.dll; do
   [ -f "$zip_dir/$zip_root/x86/$name" ] || fail "zip: x86/$name is missing"
   x86_64-w64-mingw32-objdump -f "$zip_dir/$zip_root/x86/$name" | grep -q '^architecture: i386,' ||
     fail "zip: x86/$name is not a 32-bit binary"
@@ -265,7 +265,7 @@ check_installed() {
   local what=$1 name
   for name in Testing.exe VeluntTest.exe cashdevice_sim.dll ticket-service.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll \
     Qt6Network.dll platforms/qwindows.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll Uninstall.exe \
-    Registration.log x86/Testing.exe x86/cashdevice_sim.dll x86/Qt6Core.dll x86/Qt6Gui.dll x86/Qt6Widgets.dll \
+    Registration.log monvia_journal.dll x86/Testing.exe x86/cashdevice_sim.dll x86/monvia_journal.dll x86/Qt6Core.dll x86/Qt6Gui.dll x86/Qt6Widgets.dll \
     x86/platforms/qwindows.dll x86/libstdc++-6.dll x86/libgcc_s_dw2-1.dll x86/libwinpthread-1.dll; do
     [ -f "$install_dir/$name" ] || fail "$what: $name is not installed"
   done
