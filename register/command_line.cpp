@@ -31,6 +31,8 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
             c.unregister = true;
         } else if (a == "--list") {
             c.list = true;
+        } else if (a == "--surrogate") {
+            c.surrogate = true;
         } else if (a == "--class" || a.rfind("--class=", 0) == 0) {
             std::string value;
             if (a == "--class") {

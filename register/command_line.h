@@ -22,6 +22,7 @@ struct CommandLine {
     bool help = false;
     bool unregister = false;
     bool list = false;
+    bool surrogate = false;             // --surrogate (Windows only)
     std::vector<com::Guid> classes;     // --class, in order
     std::vector<std::string> operands;  // everything that is not an option
 };

@@ -40,6 +40,9 @@ constexpr const char* kUsageText =
     "                unless run as root\n"
     "  --system      the administrator's entries (first of $XDG_CONFIG_DIRS, else\n"
     "                /etc/xdg/monvia/classes); the default as root\n"
+    "  --surrogate   Windows only: runs a registered class in the system's surrogate\n"
+    "                process for clients that ask for a local server; refused here,\n"
+    "                where a server library always runs in its client's process\n"
     "  -h, --help    show this text\n"
     "\n"
     "The programs search the user's entries, then the administrator's, then the packaged\n"
@@ -208,6 +211,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             out << kUsageText;
             return kDone;
         }
+        if (c.surrogate)
+            throw Refusal{kUsage,
+                          "--surrogate is for Windows only; on Linux a server library always runs in its "
+                          "client's process"};
         const Scope scope = c.scope;
         const bool unregister = c.unregister, list = c.list;
         std::vector<Guid> classes = c.classes;

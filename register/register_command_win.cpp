@@ -5,7 +5,11 @@
 // user's; --list shows both views, the user's and the machine's
 // registration in each, and which one a panel of that bitness creates. The
 // machine's registrations are the servers' own (regsvr32, the installer) and
-// are never written here.
+// are never written here. --surrogate adds (and --unregister --surrogate
+// removes) the AppID and DllSurrogate entries that make a registered class
+// run in the system's surrogate process for clients that ask for a local
+// server, beside the registration programs of each bitness create: the
+// user's or the machine's, whichever --list marks as created.
 
 #include <monvia/component/cash_device.h>
 
@@ -14,6 +18,7 @@
 #include <optional>
 #include <ostream>
 
+#include "com/surrogate.h"
 #include "com/win_classes.h"
 #include "command_line.h"
 #include "register_command.h"
@@ -30,6 +35,8 @@ constexpr const char* kUsageText =
     "usage: monvia-register [--user] [--class {CLASS-ID}]... C:\\absolute\\path\\to\\server.dll\n"
     "       monvia-register --unregister [--user] {CLASS-ID} | C:\\absolute\\path\\to\\server.dll\n"
     "       monvia-register --list [--class {CLASS-ID}]...\n"
+    "       monvia-register --surrogate [C:\\absolute\\path\\to\\dllhost.exe] [--class {CLASS-ID}]...\n"
+    "       monvia-register --unregister --surrogate [--class {CLASS-ID}]...\n"
     "\n"
     "Registers an in-process server DLL for the current user, in front of the machine's\n"
     "registration of the same class (HKCU\\Software\\Classes, in the registry view of the\n"
@@ -40,8 +47,24 @@ constexpr const char* kUsageText =
     "and are not written here. Windows ignores the user's registrations in elevated\n"
     "programs.\n"
     "\n"
+    "  --user        register the DLL for the current user (the default)\n"
+    "  --class {CLASS-ID}, --class={CLASS-ID}\n"
+    "                the class to register, list or give a surrogate (again for several)\n"
+    "  --unregister  remove the user's registration of a class or DLL, or with\n"
+    "                --surrogate the surrogate entries this command wrote\n"
+    "  --list        list both views' registrations and their surrogate entries\n"
+    "  --surrogate   make the registered class run in the system's surrogate process\n"
+    "                (dllhost) for clients that ask for a local server, so that other\n"
+    "                processes and programs of the other bitness can use it: writes the\n"
+    "                class's AppID and its DllSurrogate beside the registration programs\n"
+    "                create. Without a program, for each view the class is registered\n"
+    "                in, with DllSurrogate \"\" (the system's dllhost of that bitness);\n"
+    "                with one, in the view of the program's bitness, naming it\n"
+    "  -h, --help    show this text\n"
+    "\n"
     "Exit status: 0 done, 1 the DLL was refused, 2 the command line is wrong,\n"
-    "3 the registration could not be written or removed, or there was none to remove.\n";
+    "3 the registration could not be written or removed, or there was none to remove\n"
+    "(or, for --surrogate, no registration to give one, or a surrogate already there).\n";
 
 std::string utf8(const std::wstring& w) {
     return com::utf16_to_utf8({reinterpret_cast<const char16_t*>(w.data()), w.size()});
@@ -178,8 +201,8 @@ int do_unregister(const std::string& what, std::ostream& out) {
     return kDone;
 }
 
-void list_one(const std::optional<Registration>& r, Scope scope, Bitness view, bool created,
-              std::ostream& out) {
+void list_one(const Guid& clsid, const std::optional<Registration>& r, Scope scope, Bitness view,
+              bool created, std::ostream& out) {
     out << "    " << (scope == Scope::User ? "user:    " : "machine: ");
     if (!r) {
         out << "(none)\n";
@@ -200,6 +223,15 @@ void list_one(const std::optional<Registration>& r, Scope scope, Bitness view, b
         out << (problem.empty() ? "  <- created" : "  <- tried, and fails: it " + problem);
     }
     out << "\n";
+    // The surrogate a local client gets the class in, when the class names one.
+    if (const auto s = com::read_surrogate(clsid, view, scope)) {
+        out << "             surrogate: ";
+        if (s->has_surrogate)
+            out << "DllSurrogate " << com::surrogate_words(s->surrogate) << ", AppID " << s->app_id;
+        else
+            out << "none; the class names the AppID " << s->app_id << ", which has no DllSurrogate";
+        out << (s->ours ? " (written by monvia-register)" : " (not written by monvia-register)") << "\n";
+    }
 }
 
 int do_list(std::vector<Guid> classes, std::ostream& out) {
@@ -213,8 +245,8 @@ int do_list(std::vector<Guid> classes, std::ostream& out) {
             const auto machine = read_registration(clsid, view, Scope::Machine);
             // What a panel of this bitness run by this user creates.
             const bool user_wins = user && !is_elevated;
-            list_one(user, Scope::User, view, user_wins, out);
-            list_one(machine, Scope::Machine, view, machine && !user_wins, out);
+            list_one(clsid, user, Scope::User, view, user_wins, out);
+            list_one(clsid, machine, Scope::Machine, view, machine && !user_wins, out);
             if (!user && !machine) out << "    not registered for " << bitness_word(view) << " programs\n";
         }
     }
@@ -222,6 +254,121 @@ int do_list(std::vector<Guid> classes, std::ostream& out) {
         out << "note: this program runs elevated; Windows ignores the user's class registrations in elevated "
                "programs: an elevated panel creates the machine's registration, a panel run normally the "
                "user's where there is one\n";
+    return kDone;
+}
+
+// The surrogate program the user named, checked from its headers: an
+// absolute path to a program; its bitness decides the view it serves. A
+// 32-bit command sees the 64-bit system folder only with the file system
+// redirection off, so it is off while the file is read.
+Bitness checked_surrogate(const fs::path& program) {
+    const std::string name = quoted(program);
+    if (!program.is_absolute())
+        throw Refusal{kUsage,
+                      name + " is not an absolute path; name the surrogate program by its absolute path"};
+    void* redirection = nullptr;
+    const bool redirected =
+        process_bitness() == Bitness::Bits32 && Wow64DisableWow64FsRedirection(&redirection);
+    const ServerFile file = inspect_server(program);
+    if (redirected) Wow64RevertWow64FsRedirection(redirection);
+    switch (file.kind) {
+        case ServerFile::Kind::Missing:
+            throw Refusal{kLibraryRefused, name + ": no such file"};
+        case ServerFile::Kind::Folder:
+            throw Refusal{kLibraryRefused, name + " is a folder, not a program"};
+        case ServerFile::Kind::Unreadable:
+            throw Refusal{kLibraryRefused, name + " cannot be read"};
+        case ServerFile::Kind::NotAnImage:
+            throw Refusal{kLibraryRefused, name + " is not a program (not a Windows executable file)"};
+        case ServerFile::Kind::Dll:
+            throw Refusal{kLibraryRefused, name + " is a DLL, not a program"};
+        case ServerFile::Kind::NotADll:
+            break;
+    }
+    if (file.bitness == Bitness::Unknown)
+        throw Refusal{kLibraryRefused, name + " is a program for a machine this system does not run"};
+    return file.bitness;
+}
+
+// One place a surrogate goes: a class, a view, and the scope of the
+// registration programs of that bitness create.
+struct SurrogatePlace {
+    Guid clsid;
+    Bitness view;
+    Scope scope;
+};
+
+int do_surrogate(std::vector<Guid> classes, const std::optional<fs::path>& program, std::ostream& out) {
+    if (classes.empty()) classes.push_back(device::CLSID_CashDevice);
+    const std::string surrogate = program ? shown(*program) : std::string();
+    std::vector<Bitness> views = {Bitness::Bits32, Bitness::Bits64};
+    if (program) views = {checked_surrogate(*program)};
+    const bool is_elevated = elevated();
+    // Every place is checked before anything is written, so that a refusal
+    // leaves the registry as it was.
+    std::vector<SurrogatePlace> places;
+    for (const Guid& clsid : classes) {
+        bool any = false;
+        for (Bitness view : views) {
+            const auto r = effective_registration(clsid, view, is_elevated);
+            if (!r) continue;
+            any = true;
+            const com::SurrogateOutcome plan = com::add_surrogate(clsid, view, r->scope, surrogate, false);
+            if (!plan.ok || !plan.changed) throw Refusal{kRegistryFailed, plan.message};
+            places.push_back({clsid, view, r->scope});
+        }
+        if (!any)
+            throw Refusal{kRegistryFailed,
+                          com::to_string(clsid) + " is not registered as an in-process server for " +
+                              (program ? bitness_word(views.front()) + " programs, which the " +
+                                             bitness_word(views.front()) + " surrogate " + quoted(*program) +
+                                             " would load it for"
+                                       : std::string("32-bit or 64-bit programs")) +
+                              " (see monvia-register --list)"};
+    }
+    for (size_t i = 0; i < places.size(); ++i) {
+        const SurrogatePlace& p = places[i];
+        const com::SurrogateOutcome added = com::add_surrogate(p.clsid, p.view, p.scope, surrogate);
+        if (!added.ok) {
+            for (size_t j = 0; j < i; ++j)
+                com::remove_surrogate(places[j].clsid, places[j].view, places[j].scope);
+            std::string text = added.message;
+            if (p.scope == Scope::Machine && !is_elevated)
+                text +=
+                    "; the class is registered for the machine, so its surrogate is too: run "
+                    "monvia-register from an elevated prompt";
+            throw Refusal{kRegistryFailed, text};
+        }
+        out << added.message << "\n";
+    }
+    out << "a client that asks for a local server (CLSCTX_LOCAL_SERVER) now gets the class in the surrogate "
+           "process\n";
+    return kDone;
+}
+
+int do_unregister_surrogate(std::vector<Guid> classes, std::ostream& out) {
+    if (classes.empty()) classes.push_back(device::CLSID_CashDevice);
+    for (const Guid& clsid : classes) {
+        int removed = 0;
+        std::vector<std::string> left;
+        for (Scope scope : {Scope::User, Scope::Machine})
+            for (Bitness view : {Bitness::Bits32, Bitness::Bits64}) {
+                const auto entry = com::read_surrogate(clsid, view, scope);
+                if (!entry) continue;
+                const com::SurrogateOutcome r = com::remove_surrogate(clsid, view, scope);
+                if (!r.ok && entry->ours) throw Refusal{kRegistryFailed, r.message};
+                if (!r.ok) {
+                    left.push_back(r.message);
+                    continue;
+                }
+                out << r.message << "\n";
+                ++removed;
+            }
+        if (removed == 0 && !left.empty()) throw Refusal{kRegistryFailed, left.front()};
+        if (removed == 0)
+            throw Refusal{kRegistryFailed, com::to_string(clsid) + " has no surrogate to remove"};
+        for (const std::string& l : left) out << "note: " << l << "\n";
+    }
     return kDone;
 }
 
@@ -244,8 +391,27 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         std::vector<Guid> classes = c.classes;
         const std::vector<std::string>& operands = c.operands;
         if (list) {
-            if (unregister || !operands.empty()) throw Refusal{kUsage, "--list takes nothing but --class"};
+            if (unregister || c.surrogate || !operands.empty())
+                throw Refusal{kUsage, "--list takes nothing but --class"};
             return do_list(std::move(classes), out);
+        }
+        if (c.surrogate) {
+            if (c.scope != CommandLine::Scope::Default)
+                throw Refusal{kUsage,
+                              "--surrogate goes beside the registration programs create, the user's or the "
+                              "machine's; it takes no --user"};
+            if (unregister) {
+                if (!operands.empty())
+                    throw Refusal{kUsage,
+                                  "--unregister --surrogate takes no operand; name the class with --class"};
+                return do_unregister_surrogate(std::move(classes), out);
+            }
+            if (operands.size() > 1)
+                throw Refusal{kUsage,
+                              "--surrogate takes at most one program, the surrogate to run the class in"};
+            std::optional<fs::path> program;
+            if (!operands.empty()) program = fs::path(wide(operands.front()));
+            return do_surrogate(std::move(classes), program, out);
         }
         if (operands.size() != 1)
             throw Refusal{kUsage, operands.empty() ? "name a DLL (see monvia-register --help)"

@@ -144,6 +144,7 @@ TEST_F(RegisterTest, EveryRefusalIsOneLineAndWritesNothing) {
          "is not a class identifier"},
         {"--class without a value", {server, "--class"}, reg::kUsage, "--class needs a class identifier"},
         {"unknown option", {"--force", server}, reg::kUsage, "unknown option --force"},
+        {"a Windows-only option", {"--surrogate"}, reg::kUsage, "--surrogate is for Windows only"},
         {"nothing named", {}, reg::kUsage, "name a library"},
         {"two libraries", {server, server}, reg::kUsage, "name exactly one"},
         {"both scopes",

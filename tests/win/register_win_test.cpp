@@ -7,11 +7,14 @@
 #include <gtest/gtest.h>
 #include <monvia/component/cash_device.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "com/surrogate.h"
 #include "com/win_classes.h"
 #include "register_command.h"
 #include "scoped_class.h"
@@ -219,6 +222,239 @@ TEST_F(RegisterCommand, TheListSaysWhatEachRegistrationIsAndWhichIsCreated) {
         bitness_word(kMine) + " panel \"" + panel_for(kMine) + "\" can\n";
     EXPECT_NE(list.out.find(mine), std::string::npos) << list.out;
     EXPECT_NE(list.out.find(other), std::string::npos) << list.out;
+}
+
+// --- --surrogate ---------------------------------------------------------
+
+const std::wstring kWidgetId = wide(kWidget);
+// An AppID of another tool, for a class that names it.
+const std::wstring kOtherAppId = L"{0F1E2D3C-4B5A-4968-8776-A5B4C3D2E1F0}";
+
+// Every value under a key and its sub-keys, as "path: name=data" lines.
+std::string dump(HKEY root, const std::wstring& path, REGSAM view) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return "";
+    std::string lines;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256], data[1024];
+        DWORD name_size = 256, bytes = sizeof data, type = 0;
+        if (RegEnumValueW(key, i, name, &name_size, nullptr, &type, reinterpret_cast<BYTE*>(data), &bytes) !=
+            ERROR_SUCCESS)
+            break;
+        lines += utf8(path) + ": " + utf8(std::wstring(name, name_size)) + "=" +
+                 (type == REG_SZ ? utf8(data) : "(" + std::to_string(type) + ")") + "\n";
+    }
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD size = 256;
+        if (RegEnumKeyExW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        lines += dump(root, path + L"\\" + std::wstring(name, size), view);
+    }
+    RegCloseKey(key);
+    return lines;
+}
+
+// What a surrogate command can touch for the test class: its keys in both
+// roots and views, and the AppID keys it or another tool may have written.
+std::string surrogate_keys() {
+    std::string all;
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+        for (REGSAM view : {REGSAM(KEY_WOW64_32KEY), REGSAM(KEY_WOW64_64KEY)}) {
+            all += dump(root, L"Software\\Classes\\CLSID\\" + kWidgetId, view);
+            all += dump(root, L"Software\\Classes\\Wow6432Node\\CLSID\\" + kWidgetId, view);
+            for (const std::wstring& id : {kWidgetId, kOtherAppId})
+                all += dump(root, L"Software\\Classes\\AppID\\" + id, view);
+        }
+    return all;
+}
+
+void set_value(const std::wstring& path, const wchar_t* name, const std::wstring& value) {
+    EXPECT_EQ(RegSetKeyValueW(cashsim::registration_root(), path.c_str(), name, REG_SZ, value.c_str(),
+                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+}
+
+// The system's dllhost of this program's bitness.
+std::string own_dllhost() {
+    wchar_t folder[MAX_PATH] = {};
+    GetSystemDirectoryW(folder, MAX_PATH);
+    return utf8(std::wstring(folder) + L"\\dllhost.exe");
+}
+
+// The test class registered where regsvr32 registers (for the machine
+// under Wine, which runs programs elevated), in this program's view; every
+// AppID key the tests write is gone at the end.
+class SurrogateCommand : public RegisterCommand {
+protected:
+    void TearDown() override {
+        for (const std::wstring& id : {kWidgetId, kOtherAppId})
+            RegDeleteKeyExW(cashsim::registration_root(), (L"Software\\Classes\\AppID\\" + id).c_str(),
+                            KEY_WOW64_64KEY, 0);
+        RegisterCommand::TearDown();
+    }
+    ScopedClass registered_{CLSID_TestWidget, MONVIA_WIDGET_SERVER};
+    const std::string scope_ =
+        cashsim::registration_root() == HKEY_LOCAL_MACHINE ? "the machine's" : "the user's";
+};
+
+// Adding names the surrogate given, --list shows it, adding again or with
+// another surrogate is refused, and removing leaves the keys as they were.
+TEST_F(SurrogateCommand, AddedListedAndRemovedLeavingTheRegistryAsItWas) {
+    const std::string before = surrogate_keys();
+    for (const std::string& host : {own_dllhost(), std::string()}) {
+        SCOPED_TRACE(host.empty() ? "the system's dllhost" : host);
+        std::vector<std::string> add = {"--surrogate", "--class", kWidget};
+        if (!host.empty()) add.push_back(host);
+        const Outcome o = run(add);
+        EXPECT_EQ(o.code, reg::kDone) << o.err;
+        const std::string words = host.empty() ? "\"\" (the system's dllhost.exe)" : "\"" + host + "\"";
+        EXPECT_EQ(o.out,
+                  "added the surrogate of " + kWidget + ", for " + bitness_word(kMine) +
+                      " programs, beside " + scope_ + " registration: AppID " + kWidget + ", DllSurrogate " +
+                      words +
+                      "\na client that asks for a local server (CLSCTX_LOCAL_SERVER) now gets the class "
+                      "in the surrogate process\n");
+        const std::string added = surrogate_keys();
+        EXPECT_NE(added, before);
+
+        const Outcome list = run({"--list", "--class", kWidget});
+        std::cout << list.out;
+        EXPECT_NE(list.out.find("\n             surrogate: DllSurrogate " + words + ", AppID " + kWidget +
+                                " (written by monvia-register)\n"),
+                  std::string::npos)
+            << list.out;
+
+        // Adding again, with the same surrogate or another, changes nothing.
+        for (const std::vector<std::string>& again :
+             {add, std::vector<std::string>{"--surrogate", "--class", kWidget,
+                                            host.empty() ? own_dllhost() : ""}}) {
+            std::vector<std::string> args = again;
+            if (args.back().empty()) args.pop_back();
+            const Outcome twice = run(args);
+            EXPECT_EQ(twice.code, reg::kRegistryFailed);
+            EXPECT_EQ(twice.err.rfind("monvia-register: " + kWidget + " already runs in the surrogate ", 0),
+                      0u)
+                << twice.err;
+            EXPECT_EQ(std::count(twice.err.begin(), twice.err.end(), '\n'), 1);
+            EXPECT_EQ(surrogate_keys(), added);
+        }
+
+        const Outcome gone = run({"--unregister", "--surrogate", "--class", kWidget});
+        EXPECT_EQ(gone.code, reg::kDone) << gone.err;
+        EXPECT_EQ(gone.out, "removed the surrogate of " + kWidget + ", for " + bitness_word(kMine) +
+                                " programs, beside " + scope_ + " registration (AppID " + kWidget +
+                                ", DllSurrogate " + words + ")\n");
+        EXPECT_EQ(surrogate_keys(), before);
+        const Outcome nothing = run({"--unregister", "--surrogate", "--class", kWidget});
+        EXPECT_EQ(nothing.code, reg::kRegistryFailed);
+        EXPECT_EQ(nothing.err, "monvia-register: " + kWidget + " has no surrogate to remove\n");
+        EXPECT_EQ(surrogate_keys(), before);
+    }
+}
+
+// Every refusal is one line with its exit code, and the registry is as it was.
+TEST_F(SurrogateCommand, RefusalsAreOneLineAndChangeNothing) {
+    const ScopedFolder dir("monvia-surrogate");
+    const std::string nobody = to_string(CLSID_Nobody);
+    const std::string missing = utf8(dir.path() / "dllhost.exe");
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string line;
+    };
+    std::vector<Case> cases = {
+        {{"--surrogate", "--class", nobody},
+         reg::kRegistryFailed,
+         nobody + " is not registered as an in-process server for 32-bit or 64-bit programs (see "
+                  "monvia-register --list)"},
+        {{"--surrogate", "--class", kWidget, "dllhost.exe"},
+         reg::kUsage,
+         "\"dllhost.exe\" is not an absolute path; name the surrogate program by its absolute path"},
+        {{"--surrogate", "--class", kWidget, missing},
+         reg::kLibraryRefused,
+         "\"" + missing + "\": no such file"},
+        {{"--surrogate", "--class", kWidget, utf8(dir.path())},
+         reg::kLibraryRefused,
+         quoted(dir.path()) + " is a folder, not a program"},
+        {{"--surrogate", "--class", kWidget, utf8(MONVIA_WIDGET_SERVER)},
+         reg::kLibraryRefused,
+         quoted(MONVIA_WIDGET_SERVER) + " is a DLL, not a program"},
+        {{"--surrogate", "--user", "--class", kWidget},
+         reg::kUsage,
+         "--surrogate goes beside the registration programs create, the user's or the machine's; it takes no "
+         "--user"},
+        {{"--surrogate", own_dllhost(), own_dllhost()},
+         reg::kUsage,
+         "--surrogate takes at most one program, the surrogate to run the class in"},
+        {{"--unregister", "--surrogate", kWidget},
+         reg::kUsage,
+         "--unregister --surrogate takes no operand; name the class with --class"},
+        {{"--list", "--surrogate"}, reg::kUsage, "--list takes nothing but --class"},
+        {{"--unregister", "--surrogate", "--class", nobody},
+         reg::kRegistryFailed,
+         nobody + " has no surrogate to remove"},
+    };
+    // The dllhost of the other bitness, for a class registered in this
+    // program's view only.
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const fs::path other_host =
+        fs::path(windows) / (kMine == Bitness::Bits64 ? L"SysWOW64\\dllhost.exe" : L"Sysnative\\dllhost.exe");
+    if (kMine == Bitness::Bits64 && fs::exists(other_host))
+        cases.push_back({{"--surrogate", "--class", kWidget, utf8(other_host)},
+                         reg::kRegistryFailed,
+                         kWidget +
+                             " is not registered as an in-process server for 32-bit programs, which the "
+                             "32-bit surrogate " +
+                             quoted(other_host) + " would load it for (see monvia-register --list)"});
+    const std::string before = surrogate_keys();
+    for (const Case& c : cases) {
+        const Outcome o = run(c.args);
+        EXPECT_EQ(o.code, c.code) << c.line;
+        EXPECT_EQ(o.err, "monvia-register: " + c.line + "\n");
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(surrogate_keys(), before) << c.line;
+    }
+}
+
+// An AppID that another server or tool wrote is never changed or removed:
+// one the class names under another identifier, and one of the class's own
+// identifier without monvia-register's mark.
+TEST_F(SurrogateCommand, AnAppIdAnotherServerWroteIsLeftAlone) {
+    const std::wstring class_key = L"Software\\Classes\\CLSID\\" + kWidgetId;
+    const struct {
+        std::wstring app_id;
+        std::string add_says, remove_says;
+    } cases[] = {
+        {kOtherAppId, kWidget + " already names the AppID " + utf8(kOtherAppId) + ", which monvia-register",
+         kWidget + " names the AppID " + utf8(kOtherAppId) + " for " + bitness_word(kMine) + " programs in " +
+             scope_ + " classes, which monvia-register did not write; it is left as it is"},
+        {kWidgetId, kWidget + " already has an AppID that monvia-register did not write",
+         kWidget + " names the AppID " + kWidget + " for " + bitness_word(kMine) + " programs in " + scope_ +
+             " classes, which monvia-register did not write; it is left as it is"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(utf8(c.app_id));
+        set_value(class_key, L"AppID", c.app_id);
+        set_value(L"Software\\Classes\\AppID\\" + c.app_id, L"DllSurrogate", L"");
+        const std::string before = surrogate_keys();
+        const Outcome add = run({"--surrogate", "--class", kWidget, own_dllhost()});
+        EXPECT_EQ(add.code, reg::kRegistryFailed);
+        EXPECT_EQ(add.err.rfind("monvia-register: " + c.add_says, 0), 0u) << add.err;
+        EXPECT_EQ(surrogate_keys(), before);
+        const Outcome remove = run({"--unregister", "--surrogate", "--class", kWidget});
+        EXPECT_EQ(remove.code, reg::kRegistryFailed);
+        EXPECT_EQ(remove.err, "monvia-register: " + c.remove_says + "\n");
+        EXPECT_EQ(surrogate_keys(), before);
+        const Outcome list = run({"--list", "--class", kWidget});
+        EXPECT_NE(list.out.find("surrogate: DllSurrogate \"\" (the system's dllhost.exe), AppID " +
+                                utf8(c.app_id) + " (not written by monvia-register)\n"),
+                  std::string::npos)
+            << list.out;
+        RegDeleteKeyValueW(cashsim::registration_root(), class_key.c_str(), L"AppID");
+        RegDeleteKeyExW(cashsim::registration_root(), (L"Software\\Classes\\AppID\\" + c.app_id).c_str(),
+                        KEY_WOW64_64KEY, 0);
+    }
 }
 
 }  // namespace

@@ -22,12 +22,18 @@ user_key="HKCU\\Software\\Classes\\CLSID\\$class"
 machine_key="HKLM\\Software\\Classes\\CLSID\\$class"
 
 run() { "${runner[@]}" "$@"; }
+# reg.exe in the registry view of the DLL's bitness (MONVIA_REGISTRY_VIEW,
+# 32 or 64): where both Wine loaders are installed, the prefix's plain "reg"
+# is the 32-bit one, which would read the 32-bit view of a 64-bit server.
+reg_view=()
+[ -n "${MONVIA_REGISTRY_VIEW:-}" ] && reg_view=("/reg:$MONVIA_REGISTRY_VIEW")
+reg() { run reg "$@" "${reg_view[@]}"; }
 fail() {
   echo "FAILED: $*" >&2
   exit 1
 }
 # True when the key is there.
-key_exists() { run reg query "$1" >/dev/null 2>&1; }
+key_exists() { reg query "$1" >/dev/null 2>&1; }
 
 case "$action" in
   register)
@@ -38,7 +44,7 @@ case "$action" in
     key_exists "$user_key\\InprocServer32" && where="$user_key"
     key_exists "$machine_key\\InprocServer32" && where="$machine_key"
     [ -n "$where" ] || fail "no InprocServer32 key after regsvr32"
-    entry=$(run reg query "$where\\InprocServer32" 2>/dev/null | tr -d '\r')
+    entry=$(reg query "$where\\InprocServer32" 2>/dev/null | tr -d '\r')
     echo "$entry"
     grep -qiF "$dll" <<<"$entry" || fail "InprocServer32 does not name $dll"
     grep -qE 'ThreadingModel[[:space:]]+REG_SZ[[:space:]]+Apartment' <<<"$entry" || fail "ThreadingModel is not Apartment"
@@ -56,10 +62,10 @@ case "$action" in
     # not the simulator's to remove.
     other='C:\Program Files\Vendor\component.dll'
     for key in "$user_key" "$machine_key"; do
-      run reg add "$key\InprocServer32" /ve /d "$other" /f >/dev/null 2>&1 || continue
+      reg add "$key\InprocServer32" /ve /d "$other" /f >/dev/null 2>&1 || continue
       run regsvr32 /u /s "$dll" || fail "regsvr32 /u $dll exited with $? beside another server"
       key_exists "$key\InprocServer32" || fail "regsvr32 /u removed another server's registration under $key"
-      run reg delete "$key" /f >/dev/null 2>&1
+      reg delete "$key" /f >/dev/null 2>&1
       echo "another server's registration under $key is left alone"
     done
     ;;
@@ -67,7 +73,7 @@ case "$action" in
     run regsvr32 /s "$dll" || fail "regsvr32 $dll exited with $?"
     where="$user_key"
     key_exists "$machine_key\\InprocServer32" && where="$machine_key"
-    entry() { run reg query "$where\\InprocServer32" 2>/dev/null | tr -d '\r'; }
+    entry() { reg query "$where\\InprocServer32" 2>/dev/null | tr -d '\r'; }
     first=$(entry)
     grep -qiF "$dll" <<<"$first" || fail "InprocServer32 under $where does not name $dll"
     run regsvr32 /s "$dll" || fail "regsvr32 $dll (second time) exited with $?"
@@ -101,14 +107,14 @@ case "$action" in
     # and regsvr32 /u of the simulator; a registration naming a file that no
     # longer exists serves nothing and is replaced.
     other='C:\Windows\System32\oleaut32.dll'
-    run reg add "$where\\InprocServer32" /ve /d "$other" /f >/dev/null 2>&1 || fail "cannot write $where"
+    reg add "$where\\InprocServer32" /ve /d "$other" /f >/dev/null 2>&1 || fail "cannot write $where"
     if run regsvr32 /s "$dll"; then fail "regsvr32 $dll replaced the registration of $other"; fi
     grep -qiF "$other" <<<"$(entry)" || fail "regsvr32 $dll changed the registration of $other: $(entry)"
     run regsvr32 /u /s "$dll" || fail "regsvr32 /u $dll exited with $? beside $other"
     grep -qiF "$other" <<<"$(entry)" || fail "regsvr32 /u $dll removed the registration of $other"
     echo "the registration of $other is left alone by regsvr32 and regsvr32 /u"
     stale='C:\Program Files\Vendor\removed long ago.dll'
-    run reg add "$where\\InprocServer32" /ve /d "$stale" /f >/dev/null 2>&1 || fail "cannot write $where"
+    reg add "$where\\InprocServer32" /ve /d "$stale" /f >/dev/null 2>&1 || fail "cannot write $where"
     run regsvr32 /s "$dll" || fail "regsvr32 $dll over a registration of a missing file exited with $?"
     grep -qiF "$dll" <<<"$(entry)" || fail "regsvr32 $dll did not replace the registration of $stale"
     echo "a registration of a missing file is replaced"

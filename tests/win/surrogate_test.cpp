@@ -1,7 +1,8 @@
 // The system's surrogate for the simulator: monvia-register's AppID and
 // DllSurrogate entries added to and removed from the registered class, and
 // a client that asks for a local server driving the simulator in another
-// process (dllhost) through the type library marshaller.
+// process (dllhost) through the type library marshaller, once the command
+// has given the class its surrogate.
 
 #include "com/surrogate.h"
 
@@ -13,8 +14,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <sstream>
 #include <string>
 
+#include "register_command.h"
 #include "registration_root.h"
 
 using namespace monvia::com;
@@ -36,10 +39,19 @@ std::string narrow(const wchar_t* w) {
     return s;
 }
 
-bool listed(HKEY root, const Guid& clsid) {
-    const auto entries = list_surrogates(root, 0);
-    return std::any_of(entries.begin(), entries.end(),
-                       [&](const SurrogateEntry& e) { return e.clsid == clsid; });
+using win::Bitness;
+using win::Scope;
+
+const Bitness kMine = sizeof(void*) == 8 ? Bitness::Bits64 : Bitness::Bits32;
+
+// Where regsvr32 registered the simulator for these tests.
+Scope registered_scope() {
+    return monvia::cashsim::registration_root() == HKEY_LOCAL_MACHINE ? Scope::Machine : Scope::User;
+}
+
+bool listed(const Guid& clsid, Bitness view = kMine) {
+    const auto entry = read_surrogate(clsid, view, registered_scope());
+    return entry && entry->has_surrogate;
 }
 
 // The system's dllhost of this program's bitness. An empty DllSurrogate
@@ -74,40 +86,48 @@ void end_surrogates_started_here() {
 
 class Surrogate : public ::testing::Test {
 protected:
-    void TearDown() override { remove_surrogate(root_, 0, CLSID_CashDevice); }
+    void TearDown() override { remove_surrogate(CLSID_CashDevice, kMine, scope_); }
     HKEY root_ = monvia::cashsim::registration_root();
+    Scope scope_ = registered_scope();
 };
 
 TEST_F(Surrogate, AddingAndRemovingChangeOnlyTheClasssSurrogateEntries) {
-    const SurrogateOutcome added = add_surrogate(root_, 0, CLSID_CashDevice);
+    const SurrogateOutcome added = add_surrogate(CLSID_CashDevice, kMine, scope_);
     EXPECT_TRUE(added.ok) << added.message;
     EXPECT_TRUE(added.changed);
-    const SurrogateOutcome again = add_surrogate(root_, 0, CLSID_CashDevice);
+    const SurrogateOutcome again = add_surrogate(CLSID_CashDevice, kMine, scope_);
     EXPECT_TRUE(again.ok) << again.message;
     EXPECT_FALSE(again.changed) << "adding twice changed something";
-    ASSERT_TRUE(listed(root_, CLSID_CashDevice));
-    for (const SurrogateEntry& e : list_surrogates(root_, 0))
-        if (e.clsid == CLSID_CashDevice) {
-            std::cout << "listed: " << to_string(e.clsid) << " DllSurrogate \"" << e.surrogate << "\" server "
-                      << e.server << "\n";
-            EXPECT_EQ(e.surrogate, "");
-            EXPECT_NE(e.server.find("cashdevice_sim.dll"), std::string::npos);
-        }
+    const SurrogateOutcome other = add_surrogate(CLSID_CashDevice, kMine, scope_, "C:\\other\\host.exe");
+    EXPECT_FALSE(other.ok) << "a second surrogate replaced the first";
+    const auto entry = read_surrogate(CLSID_CashDevice, kMine, scope_);
+    ASSERT_TRUE(entry);
+    std::cout << "read: AppID " << entry->app_id << " DllSurrogate \"" << entry->surrogate << "\"\n";
+    EXPECT_EQ(entry->app_id, to_string(CLSID_CashDevice));
+    EXPECT_TRUE(entry->has_surrogate);
+    EXPECT_EQ(entry->surrogate, "");
+    EXPECT_TRUE(entry->ours);
 
-    const SurrogateOutcome removed = remove_surrogate(root_, 0, CLSID_CashDevice);
+    const SurrogateOutcome removed = remove_surrogate(CLSID_CashDevice, kMine, scope_);
     EXPECT_TRUE(removed.ok && removed.changed) << removed.message;
-    EXPECT_FALSE(listed(root_, CLSID_CashDevice));
-    const SurrogateOutcome nothing = remove_surrogate(root_, 0, CLSID_CashDevice);
+    EXPECT_FALSE(read_surrogate(CLSID_CashDevice, kMine, scope_));
+    HKEY app = nullptr;
+    EXPECT_NE(RegOpenKeyExW(root_, L"Software\\Classes\\AppID\\{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}", 0,
+                            KEY_READ | KEY_WOW64_64KEY, &app),
+              ERROR_SUCCESS)
+        << "the AppID key stayed";
+    if (app) RegCloseKey(app);
+    const SurrogateOutcome nothing = remove_surrogate(CLSID_CashDevice, kMine, scope_);
     EXPECT_TRUE(nothing.ok) << nothing.message;
     EXPECT_FALSE(nothing.changed);
 }
 
 TEST_F(Surrogate, AClassThatIsNotRegisteredOrNamesAnotherAppIdIsLeftAlone) {
     const Guid unknown = guid("{5D0C3E7A-9B41-4F28-A6E3-2B7C9D1E4F80}");
-    const SurrogateOutcome refused = add_surrogate(root_, 0, unknown);
+    const SurrogateOutcome refused = add_surrogate(unknown, kMine, scope_);
     EXPECT_FALSE(refused.ok);
-    EXPECT_NE(refused.message.find("is not registered"), std::string::npos) << refused.message;
-    EXPECT_FALSE(listed(root_, unknown));
+    EXPECT_NE(refused.message.find("has no in-process registration"), std::string::npos) << refused.message;
+    EXPECT_FALSE(listed(unknown));
 
     // The class names an AppID of another tool: neither adding nor removing
     // touches it.
@@ -116,10 +136,11 @@ TEST_F(Surrogate, AClassThatIsNotRegisteredOrNamesAnotherAppIdIsLeftAlone) {
     ASSERT_EQ(RegSetKeyValueW(root_, class_key.c_str(), L"AppID", REG_SZ, other.c_str(),
                               static_cast<DWORD>((other.size() + 1) * sizeof(wchar_t))),
               ERROR_SUCCESS);
-    const SurrogateOutcome kept = add_surrogate(root_, 0, CLSID_CashDevice);
+    const SurrogateOutcome kept = add_surrogate(CLSID_CashDevice, kMine, scope_);
     EXPECT_FALSE(kept.ok);
     EXPECT_NE(kept.message.find("already names the AppID"), std::string::npos) << kept.message;
-    EXPECT_FALSE(remove_surrogate(root_, 0, CLSID_CashDevice).changed);
+    const SurrogateOutcome left = remove_surrogate(CLSID_CashDevice, kMine, scope_);
+    EXPECT_FALSE(left.ok || left.changed) << left.message;
     wchar_t value[64];
     DWORD bytes = sizeof value;
     ASSERT_EQ(RegGetValueW(root_, class_key.c_str(), L"AppID", RRF_RT_REG_SZ, nullptr, value, &bytes),
@@ -128,10 +149,14 @@ TEST_F(Surrogate, AClassThatIsNotRegisteredOrNamesAnotherAppIdIsLeftAlone) {
     RegDeleteKeyValueW(root_, class_key.c_str(), L"AppID");
 }
 
-// A client of another process: the object lives in the surrogate and is
-// reached through a proxy; its failures' descriptions cross too.
+// A client of another process, after monvia-register --surrogate: the
+// object lives in the surrogate and is reached through a proxy; its
+// failures' descriptions cross too.
 TEST_F(Surrogate, ALocalClientDrivesTheSimulatorInTheSurrogate) {
-    ASSERT_TRUE(add_surrogate(root_, 0, CLSID_CashDevice, own_bitness_dllhost()).ok);
+    std::ostringstream out, err;
+    ASSERT_EQ(monvia::reg::run({"--surrogate", own_bitness_dllhost()}, out, err), monvia::reg::kDone)
+        << err.str();
+    std::cout << "monvia-register --surrogate " << own_bitness_dllhost() << ":\n" << out.str();
     ICashDevice* device = nullptr;
     const HRESULT h = CoCreateInstance(CLSID_CashDevice, nullptr, CLSCTX_LOCAL_SERVER, IID_ICashDevice,
                                        reinterpret_cast<void**>(&device));
@@ -180,7 +205,10 @@ TEST_F(Surrogate, ALocalClientDrivesTheSimulatorInTheSurrogate) {
     end_surrogates_started_here();
 
     // Without the surrogate there is no local server for the class.
-    ASSERT_TRUE(remove_surrogate(root_, 0, CLSID_CashDevice).changed);
+    std::ostringstream gone_out, gone_err;
+    ASSERT_EQ(monvia::reg::run({"--unregister", "--surrogate"}, gone_out, gone_err), monvia::reg::kDone)
+        << gone_err.str();
+    std::cout << "monvia-register --unregister --surrogate:\n" << gone_out.str();
     const HRESULT gone = CoCreateInstance(CLSID_CashDevice, nullptr, CLSCTX_LOCAL_SERVER, IID_ICashDevice,
                                           reinterpret_cast<void**>(&device));
     std::cout << "CoCreateInstance(CLSCTX_LOCAL_SERVER) without it: " << hex(gone) << "\n";
@@ -198,7 +226,7 @@ TEST_F(Surrogate, A64BitClientDrivesThe32BitSimulatorInTheSurrogate) {
         GTEST_SKIP()
             << "no 32-bit simulator is registered (it needs the 32-bit build, and wine32 under Wine)";
     RegCloseKey(key);
-    const SurrogateOutcome added = add_surrogate(root_, KEY_WOW64_32KEY, CLSID_CashDevice);
+    const SurrogateOutcome added = add_surrogate(CLSID_CashDevice, Bitness::Bits32, scope_);
     ASSERT_TRUE(added.ok) << added.message;
     ICashDevice* device = nullptr;
     const HRESULT h =
@@ -217,7 +245,7 @@ TEST_F(Surrogate, A64BitClientDrivesThe32BitSimulatorInTheSurrogate) {
         device->Release();
     }
     end_surrogates_started_here();
-    remove_surrogate(root_, KEY_WOW64_32KEY, CLSID_CashDevice);
+    remove_surrogate(CLSID_CashDevice, Bitness::Bits32, scope_);
     EXPECT_EQ(h, S_OK);
 }
 
