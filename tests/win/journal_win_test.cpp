@@ -7,12 +7,11 @@
 // name; and the DLL and the server it loaded unload when the last object
 // is gone. Runs in a Wine prefix of its own (it registers the class).
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <io.h>
 #include <monvia/component/cash_device.h>
 #include <olectl.h>
-
-#include <fcntl.h>
 
 #include <chrono>
 #include <fstream>
@@ -96,8 +95,8 @@ protected:
     void SetUp() override {
         // Nothing of the simulator's may be registered already: the test
         // writes the class's registration itself.
-        ASSERT_FALSE(
-            win::effective_registration(CLSID_CashDevice, win::process_bitness(), win::elevated()).has_value())
+        ASSERT_FALSE(win::effective_registration(CLSID_CashDevice, win::process_bitness(), win::elevated())
+                         .has_value())
             << "CashDevice is registered here already; this test needs a Wine prefix (or machine) without it";
         scenario_file_ = folder_.path() / "scenario.txt";
         std::ofstream(scenario_file_) << "Pay false code=2 text=\"Hopper empty\"\n";
@@ -107,7 +106,8 @@ protected:
         // Every object is gone: the journal and the server it loaded go too.
         CoFreeUnusedLibrariesEx(0, 0);
         EXPECT_EQ(GetModuleHandleW(kJournalDll.filename().c_str()), nullptr) << "the journal stayed loaded";
-        EXPECT_EQ(GetModuleHandleW(kSimulatorDll.filename().c_str()), nullptr) << "the simulator stayed loaded";
+        EXPECT_EQ(GetModuleHandleW(kSimulatorDll.filename().c_str()), nullptr)
+            << "the simulator stayed loaded";
     }
 
     void serve(const fs::path& server) {
@@ -125,7 +125,8 @@ protected:
         HKEY inproc = nullptr;
         ASSERT_EQ(RegOpenKeyExW(cashsim::registration_root(), key.c_str(), 0, KEY_SET_VALUE, &inproc),
                   ERROR_SUCCESS);
-        RegSetValueExW(inproc, L"MonviaJournalFronts", 0, REG_SZ, reinterpret_cast<const BYTE*>(fronts.c_str()),
+        RegSetValueExW(inproc, L"MonviaJournalFronts", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(fronts.c_str()),
                        static_cast<DWORD>((fronts.size() + 1) * sizeof(wchar_t)));
         RegCloseKey(inproc);
     }
@@ -158,7 +159,7 @@ protected:
     // The entry the journal names: the class's InprocServer32 key.
     static std::string entry_key() {
         return std::string(cashsim::registration_root() == HKEY_LOCAL_MACHINE ? "HKEY_LOCAL_MACHINE"
-                                                                               : "HKEY_CURRENT_USER") +
+                                                                              : "HKEY_CURRENT_USER") +
                "\\Software\\Classes\\CLSID\\" + com::to_string(CLSID_CashDevice) + "\\InprocServer32";
     }
 
@@ -188,8 +189,8 @@ TEST_F(JournalOnWindows, TheSessionGivesTheSameBoxesAndTheJournalHoldsEveryCall)
     const Lines lines = journal_lines();
     Lines expected = lines_of(read_file(MONVIA_SESSION_JOURNAL));
     ASSERT_FALSE(expected.empty());
-    expected.front() = "#1 create class=" + com::to_string(CLSID_CashDevice) + " server=\"<simulator>\" entry=" +
-                       journal::quote_utf8(entry_key()) + " -> ok";
+    expected.front() = "#1 create class=" + com::to_string(CLSID_CashDevice) +
+                       " server=\"<simulator>\" entry=" + journal::quote_utf8(entry_key()) + " -> ok";
     std::ofstream(MONVIA_SESSION_JOURNAL_OUTPUT, std::ios::binary) << read_file(journal_file());
     EXPECT_EQ(lines, expected) << "the journal as written is in " << MONVIA_SESSION_JOURNAL_OUTPUT;
 }
@@ -207,26 +208,43 @@ TEST_F(JournalOnWindows, ACreationFailureOfTheFrontedServerReachesTheClientUncha
     EXPECT_EQ(through.description, direct.description);
     const Lines lines = journal_lines();
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "#1 create class=" + com::to_string(CLSID_CashDevice) + " server=" +
-                            journal::quote_utf8(utf8(failing.native())) + " entry=" +
-                            journal::quote_utf8(entry_key()) +
-                            " -> failed 80040201 \"the cash drawer does not answer on COM3 (is it switched on?)\"");
+    EXPECT_EQ(lines[0],
+              "#1 create class=" + com::to_string(CLSID_CashDevice) + " server=" +
+                  journal::quote_utf8(utf8(failing.native())) + " entry=" + journal::quote_utf8(entry_key()) +
+                  " -> failed 80040201 \"the cash drawer does not answer on COM3 (is it switched on?)\"");
 }
 
-TEST_F(JournalOnWindows, AnInterfaceTheObjectDoesNotHaveIsRefusedAsWithoutTheJournal) {
-    auto create = [](REFIID iid) {
+TEST_F(JournalOnWindows, TheObjectAnswersForItsInterfacesAsTheRealOneDoes) {
+    // Creating it for an interface, then asking the object for others: the
+    // statuses, without the journal and with it.
+    auto answers = [] {
+        Lines got;
         IUnknown* object = nullptr;
-        const HRESULT h =
-            CoCreateInstance(CLSID_CashDevice, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(&object));
+        got.push_back(com::hex(CoCreateInstance(CLSID_CashDevice, nullptr, CLSCTX_INPROC_SERVER, IID_IPersist,
+                                                reinterpret_cast<void**>(&object))));
         if (object) object->Release();
-        return com::hex(h);
+        object = nullptr;
+        got.push_back(com::hex(CoCreateInstance(CLSID_CashDevice, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                                reinterpret_cast<void**>(&object))));
+        if (!object) return got;
+        for (const IID* iid : {&IID_ICashDevice, &IID_IDispatch, &IID_ISupportErrorInfo, &IID_IPersist}) {
+            IUnknown* other = nullptr;
+            got.push_back(com::hex(object->QueryInterface(*iid, reinterpret_cast<void**>(&other))));
+            if (!other) continue;
+            if (*iid == IID_ISupportErrorInfo)
+                got.push_back(com::hex(static_cast<ISupportErrorInfo*>(static_cast<void*>(other))
+                                           ->InterfaceSupportsErrorInfo(IID_ICashDevice)));
+            other->Release();
+        }
+        object->Release();
+        return got;
     };
     serve(kSimulatorDll);
-    const std::string direct = create(IID_IPersist);
-    EXPECT_EQ(direct, com::hex(E_NOINTERFACE));
+    const Lines direct = answers();
+    EXPECT_EQ(direct.front(), com::hex(E_NOINTERFACE));
     CoFreeUnusedLibrariesEx(0, 0);
     front(kSimulatorDll.native());
-    EXPECT_EQ(create(IID_IPersist), direct);
+    EXPECT_EQ(answers(), direct);
 }
 
 TEST_F(JournalOnWindows, AFailingMemberGivesTheClientTheSameStatusAndErrorObject) {
@@ -259,8 +277,9 @@ TEST_F(JournalOnWindows, ARegistrationTheJournalCannotFollowIsRefusedSayingWhy) 
         {L"", REGDB_E_CLASSNOTREG,
          where + " names no server to front (no MonviaJournalFronts value); run monvia-journal on"},
         {L"cashdevice_sim.dll", CLASS_E_CLASSNOTAVAILABLE,
-         where + " fronts \"cashdevice_sim.dll\", which is not an absolute path; run monvia-journal off and on "
-                 "again"},
+         where +
+             " fronts \"cashdevice_sim.dll\", which is not an absolute path; run monvia-journal off and on "
+             "again"},
         {kJournalDll.native(), CLASS_E_CLASSNOTAVAILABLE,
          where + " names the journal itself as the server it fronts"},
         {L"C:\\nowhere\\cash device.dll", HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND),
@@ -369,7 +388,8 @@ TEST_F(JournalOnWindows, LateBoundCallsAreJournaledByName) {
     EXPECT_EQ(invokes, expected);
     // The names the client asked for are journaled too.
     const Lines lines = journal_lines();
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "#1 GetIDsOfNames name=\"Charge\" -> id=11"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "#1 GetIDsOfNames name=\"Charge\" -> id=11"),
+              lines.end());
 }
 
 TEST(JournalDll, Regsvr32IsRefusedWithADescription) {
@@ -377,14 +397,15 @@ TEST(JournalDll, Regsvr32IsRefusedWithADescription) {
     ASSERT_NE(dll, nullptr);
     for (const char* entry : {"DllRegisterServer", "DllUnregisterServer"}) {
         SCOPED_TRACE(entry);
-        const auto call = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-            reinterpret_cast<void*>(GetProcAddress(dll, entry)));
+        const auto call =
+            reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(GetProcAddress(dll, entry)));
         ASSERT_NE(call, nullptr);
         SetErrorInfo(0, nullptr);
         EXPECT_EQ(call(), SELFREG_E_CLASS);
-        EXPECT_EQ(error_description(),
-                  "the CashDevice journal is not registered with regsvr32: \"monvia-journal on\" puts it in front "
-                  "of the server that has the class, and \"monvia-journal off\" takes it away");
+        EXPECT_EQ(
+            error_description(),
+            "the CashDevice journal is not registered with regsvr32: \"monvia-journal on\" puts it in front "
+            "of the server that has the class, and \"monvia-journal off\" takes it away");
     }
     EXPECT_FALSE(win::effective_registration(CLSID_CashDevice, win::process_bitness(), win::elevated()));
     FreeLibrary(dll);
