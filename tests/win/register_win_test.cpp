@@ -274,10 +274,14 @@ void set_value(const std::wstring& path, const wchar_t* name, const std::wstring
               ERROR_SUCCESS);
 }
 
-// The system's dllhost of this program's bitness.
+// The system's dllhost of this program's bitness. For a 32-bit program on a
+// 64-bit Windows that is the one in SysWOW64: the system reads a
+// DllSurrogate path as a 64-bit program does, so "System32" there names the
+// 64-bit one.
 std::string own_dllhost() {
     wchar_t folder[MAX_PATH] = {};
-    GetSystemDirectoryW(folder, MAX_PATH);
+    if (kMine == Bitness::Bits64 || GetSystemWow64DirectoryW(folder, MAX_PATH) == 0)
+        GetSystemDirectoryW(folder, MAX_PATH);
     return utf8(std::wstring(folder) + L"\\dllhost.exe");
 }
 
@@ -395,17 +399,19 @@ TEST_F(SurrogateCommand, RefusalsAreOneLineAndChangeNothing) {
          nobody + " has no surrogate to remove"},
     };
     // The dllhost of the other bitness, for a class registered in this
-    // program's view only.
-    wchar_t windows[MAX_PATH] = {};
+    // program's view only: SysWOW64's from a 64-bit program, System32's
+    // (as the system reads the path) from a 32-bit one.
+    wchar_t windows[MAX_PATH] = {}, wow64[MAX_PATH] = {};
     GetWindowsDirectoryW(windows, MAX_PATH);
+    const Bitness theirs = other_bitness(kMine);
     const fs::path other_host =
-        fs::path(windows) / (kMine == Bitness::Bits64 ? L"SysWOW64\\dllhost.exe" : L"Sysnative\\dllhost.exe");
-    if (kMine == Bitness::Bits64 && fs::exists(other_host))
+        fs::path(windows) / (kMine == Bitness::Bits64 ? L"SysWOW64\\dllhost.exe" : L"System32\\dllhost.exe");
+    if ((kMine == Bitness::Bits64 && fs::exists(other_host)) ||
+        (kMine == Bitness::Bits32 && GetSystemWow64DirectoryW(wow64, MAX_PATH) > 0))
         cases.push_back({{"--surrogate", "--class", kWidget, utf8(other_host)},
                          reg::kRegistryFailed,
-                         kWidget +
-                             " is not registered as an in-process server for 32-bit programs, which the "
-                             "32-bit surrogate " +
+                         kWidget + " is not registered as an in-process server for " + bitness_word(theirs) +
+                             " programs, which the " + bitness_word(theirs) + " surrogate " +
                              quoted(other_host) + " would load it for (see monvia-register --list)"});
     const std::string before = surrogate_keys();
     for (const Case& c : cases) {

@@ -57,9 +57,12 @@ bool listed(const Guid& clsid, Bitness view = kMine) {
 // The system's dllhost of this program's bitness. An empty DllSurrogate
 // means the system's dllhost too, but Wine 8 then starts the 32-bit one for
 // a 64-bit client whatever the class's bitness; naming it works on both.
+// For a 32-bit program on a 64-bit Windows it is SysWOW64's: the system
+// reads the path as a 64-bit program does.
 std::string own_bitness_dllhost() {
     wchar_t folder[MAX_PATH] = {};
-    GetSystemDirectoryW(folder, MAX_PATH);
+    if (sizeof(void*) == 8 || GetSystemWow64DirectoryW(folder, MAX_PATH) == 0)
+        GetSystemDirectoryW(folder, MAX_PATH);
     return narrow(folder) + "\\dllhost.exe";
 }
 
