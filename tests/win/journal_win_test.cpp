@@ -349,6 +349,17 @@ TEST_F(JournalOnWindows, AJournalThatCannotBeWrittenChangesNoCallAndIsReportedOn
     EXPECT_NE(reports[0].find("; the calls go on, but are not recorded until it can be written"),
               std::string::npos);
     EXPECT_FALSE(fs::exists(journal_file()));
+
+    // Once the folder can be made, the next line written is preceded by one
+    // saying how many were lost and why.
+    fs::remove(blocker);
+    EXPECT_EQ(create_device().status, S_OK);
+    const Lines lines = journal_lines();
+    ASSERT_EQ(lines.size(), 3u);
+    const std::regex lost(R"(journal: \d+ events were not written \(cannot create the journal folder .*\))");
+    EXPECT_TRUE(std::regex_match(lines[0], lost)) << lines[0];
+    EXPECT_EQ(lines[1].rfind("#2 create ", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[2], "#2 release");
 }
 
 TEST_F(JournalOnWindows, LateBoundCallsAreJournaledByName) {
