@@ -3,24 +3,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <vector>
 
+#include "com/registry.h"
 #include "journal_platform.h"
 
 namespace fs = std::filesystem;
 
 namespace monvia::journal {
-namespace {
-
-std::string trim(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) return {};
-    const auto last = s.find_last_not_of(" \t\r\n");
-    return std::string(s.substr(first, last - first + 1));
-}
-
-}  // namespace
 
 std::string compose_entry(const JournalEntry& entry) {
     return "# The journal of the cash device: every call is recorded and passed on to the\n"
@@ -33,15 +23,7 @@ std::string compose_entry(const JournalEntry& entry) {
 std::optional<JournalEntry> parse_journal_entry(std::string_view content) {
     JournalEntry entry;
     bool library = false, fronts = false;
-    std::istringstream lines{std::string(content)};
-    std::string line;
-    while (std::getline(lines, line)) {
-        const std::string t = trim(line);
-        if (t.empty() || t.front() == '#') continue;
-        const auto eq = t.find('=');
-        if (eq == std::string::npos) continue;
-        const std::string key = trim(std::string_view(t).substr(0, eq));
-        const std::string value = trim(std::string_view(t).substr(eq + 1));
+    com::for_each_entry_line(content, [&](const std::string& key, const std::string& value) {
         if (key == "library" && !library) {
             entry.library = value;
             library = true;
@@ -51,7 +33,8 @@ std::optional<JournalEntry> parse_journal_entry(std::string_view content) {
         } else if (key == "previous" && entry.previous.empty()) {
             entry.previous = value;
         }
-    }
+        return true;
+    });
     if (!fronts) return std::nullopt;
     if (entry.previous.empty()) entry.previous = kNoPrevious;
     return entry;

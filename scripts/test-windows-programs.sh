@@ -263,7 +263,7 @@ registration() { registrations | sed -n "s/^  $1 $2-bit: //p" | sed 's/^-$//'; }
 
 check_installed() {
   local what=$1 name
-  for name in Testing.exe VeluntTest.exe cashdevice_sim.dll ticket-service.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll \
+  for name in Testing.exe VeluntTest.exe cashdevice_sim.dll ticket-service.exe monvia-register.exe monvia-journal.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll \
     Qt6Network.dll platforms/qwindows.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll Uninstall.exe \
     Registration.log monvia_journal.dll x86/Testing.exe x86/cashdevice_sim.dll x86/monvia_journal.dll x86/Qt6Core.dll x86/Qt6Gui.dll x86/Qt6Widgets.dll \
     x86/platforms/qwindows.dll x86/libstdc++-6.dll x86/libgcc_s_dw2-1.dll x86/libwinpthread-1.dll; do
@@ -397,6 +397,25 @@ entries=$(win reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstal
 [ "$entries" = 1 ] || fail "install again: $entries entries among the installed programs"
 ok "install again: one entry among the installed programs"
 
+
+# --- monvia-journal, as installed ---------------------------------------------
+# Its status names the simulator of each view; with the journal DLLs
+# installed, --system on and off leave the class's registrations as they were.
+journal_exe='C:\Program Files\Monvia Test Tools\monvia-journal.exe'
+status=$(win "$journal_exe" status 2>&1 | tr -d '\r') || fail "monvia-journal status exited with $?: $status"
+expect_contains "monvia-journal status" "$status" \
+  "served by C:\Program Files\Monvia Test Tools\cashdevice_sim.dll (the machine's registration" "journal: off"
+if [ -f "$install_dir/monvia_journal.dll" ]; then
+  installed=$(registrations)
+  win "$journal_exe" on --system >"$work/journal-on.log" 2>&1 || fail "monvia-journal on --system: $(cat "$work/journal-on.log")"
+  grep -qF 'C:\Program Files\Monvia Test Tools\monvia_journal.dll' <<<"$(registration HKLM 64)" ||
+    fail "monvia-journal on --system: the 64-bit view has \"$(registration HKLM 64)\""
+  win "$journal_exe" off --system >"$work/journal-off.log" 2>&1 || fail "monvia-journal off --system: $(cat "$work/journal-off.log")"
+  [ "$(registrations)" = "$installed" ] || fail "monvia-journal on and off changed the registrations: $(registrations)"
+  ok "monvia-journal: on and off --system leave the registrations as they were"
+else
+  say "skipped: monvia-journal on and off (no monvia_journal.dll in the installation)"
+fi
 
 # --- Testing, as installed: "Testing (64-bit components)" and "Testing" ----------
 panel_session "" "Testing (64-bit)" "Charge OK, inserted = 200, returned = 75" testing-windows.png

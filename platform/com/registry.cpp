@@ -62,19 +62,6 @@ struct FdCloser {
     }
 };
 
-std::string trim(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) return {};
-    const auto last = s.find_last_not_of(" \t\r\n");
-    return std::string(s.substr(first, last - first + 1));
-}
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
 const char* env(const char* name) {
     const char* v = std::getenv(name);
     return (v && *v) ? v : nullptr;
@@ -272,22 +259,6 @@ const char* kind_name(ClassRegistry::EntryDirectory::Kind kind) {
             return "packaged defaults";
     }
     return "";
-}
-
-std::optional<fs::path> parse_entry(std::string_view content) {
-    std::istringstream lines{std::string(content)};
-    std::string line;
-    while (std::getline(lines, line)) {
-        const std::string t = trim(line);
-        if (t.empty() || t.front() == '#') continue;
-        const auto eq = t.find('=');
-        if (eq == std::string::npos) continue;
-        if (lower(trim(std::string_view(t).substr(0, eq))) != "library") continue;
-        const std::string value = trim(std::string_view(t).substr(eq + 1));
-        if (value.empty()) break;
-        return fs::path(value);
-    }
-    return std::nullopt;
 }
 
 ClassRegistry& ClassRegistry::process() {

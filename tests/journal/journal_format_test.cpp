@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include "com/registry.h"
 #include "journal_entry.h"
 #include "journal_line.h"
 
 namespace monvia::journal {
+namespace fs = std::filesystem;
 namespace {
 
 TEST(JournalFormat, StringsAreQuotedAndEscapedOntoOneLine) {
@@ -57,6 +59,30 @@ TEST(JournalFormat, AJournalEntryReadsBackWhatWasWritten) {
     EXPECT_EQ(read->fronts, written.fronts);
     EXPECT_EQ(read->previous, written.previous);
     EXPECT_FALSE(parse_journal_entry("library=/opt/acme/libacme.so\n"));
+}
+
+// The journal reads an entry's lines as the registry does: the library it
+// finds is the one the registry loads, whatever the spelling of the keys.
+TEST(JournalFormat, AJournalEntryIsReadAsTheRegistryReadsIt) {
+    const struct {
+        const char* content;
+        const char* library;
+        const char* fronts;
+    } cases[] = {
+        {"library=/j.so\nfronts=/sim.so\n", "/j.so", "/sim.so"},
+        {"  LIBRARY = /j.so  \r\nFronts=/sim.so\r\n", "/j.so", "/sim.so"},
+        {"# library=/old.so\n\nlibrary=/j.so\nno equals sign\nfronts=/sim.so", "/j.so", "/sim.so"},
+        {"library=/j.so\nlibrary=/other.so\nfronts=/sim.so\nfronts=/other.so\n", "/j.so", "/sim.so"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content);
+        const auto journal = parse_journal_entry(c.content);
+        ASSERT_TRUE(journal);
+        EXPECT_EQ(journal->library, c.library);
+        EXPECT_EQ(journal->fronts, c.fronts);
+        EXPECT_EQ(journal->previous, "none");
+        EXPECT_EQ(com::parse_entry(c.content), fs::path(c.library));
+    }
 }
 
 }  // namespace

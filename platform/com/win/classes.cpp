@@ -16,8 +16,6 @@ namespace fs = std::filesystem;
 
 namespace monvia::com::win {
 
-namespace {
-
 std::wstring wide(const std::string& s) {
     const std::u16string u = utf8_to_utf16(s);
     return {reinterpret_cast<const wchar_t*>(u.data()), u.size()};
@@ -26,6 +24,8 @@ std::wstring wide(const std::string& s) {
 std::string utf8(const std::wstring& w) {
     return utf16_to_utf8({reinterpret_cast<const char16_t*>(w.data()), w.size()});
 }
+
+namespace {
 
 // A string value of an open key, REG_EXPAND_SZ expanded.
 std::optional<std::wstring> string_value(HKEY key, const wchar_t* name) {
@@ -272,6 +272,98 @@ std::string server_file_problem(const ServerFile& file, Bitness process) {
     if (!file.exports_class_object)
         return "does not export DllGetClassObject, so it is not an in-process server";
     return {};
+}
+
+std::optional<std::vector<RegistryValue>> read_values(HKEY key, LSTATUS* error) {
+    LSTATUS rc = ERROR_SUCCESS;
+    auto failed = [&]() -> std::optional<std::vector<RegistryValue>> {
+        if (error) *error = rc;
+        return std::nullopt;
+    };
+    // Read again from the start when a value grows while it is read.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD count = 0, longest_name = 0, longest_data = 0;
+        rc = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+                              &longest_name, &longest_data, nullptr, nullptr);
+        if (rc != ERROR_SUCCESS) return failed();
+        std::vector<RegistryValue> values;
+        std::vector<wchar_t> name(longest_name + 1);
+        bool grew = false;
+        for (DWORD i = 0; i < count; ++i) {
+            RegistryValue v;
+            DWORD name_length = static_cast<DWORD>(name.size());
+            DWORD bytes = longest_data;
+            v.data.resize(bytes);
+            rc = RegEnumValueW(key, i, name.data(), &name_length, nullptr, &v.type,
+                               bytes ? v.data.data() : nullptr, &bytes);
+            if (rc == ERROR_NO_MORE_ITEMS) break;
+            if (rc == ERROR_MORE_DATA) {
+                grew = true;
+                break;
+            }
+            if (rc != ERROR_SUCCESS) return failed();
+            v.name.assign(name.data(), name_length);
+            v.data.resize(bytes);
+            values.push_back(std::move(v));
+        }
+        if (!grew) return values;
+    }
+    rc = ERROR_MORE_DATA;
+    return failed();
+}
+
+const RegistryValue* find_value(const std::vector<RegistryValue>& values, const std::wstring& name) {
+    for (const RegistryValue& v : values)
+        if (CompareStringOrdinal(v.name.c_str(), static_cast<int>(v.name.size()), name.c_str(),
+                                 static_cast<int>(name.size()), TRUE) == CSTR_EQUAL)
+            return &v;
+    return nullptr;
+}
+
+std::optional<std::wstring> value_text(const RegistryValue& value) {
+    if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) return std::nullopt;
+    std::wstring text(value.data.size() / sizeof(wchar_t), L'\0');
+    if (!text.empty()) std::memcpy(text.data(), value.data.data(), text.size() * sizeof(wchar_t));
+    text.resize(wcsnlen(text.c_str(), text.size()));
+    return text;
+}
+
+RegistryValue make_string_value(const std::wstring& name, const std::wstring& text) {
+    RegistryValue v{name, REG_SZ, {}};
+    const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+    v.data.assign(bytes, bytes + (text.size() + 1) * sizeof(wchar_t));
+    return v;
+}
+
+RegistryValue make_dword_value(const std::wstring& name, DWORD number) {
+    RegistryValue v{name, REG_DWORD, {}};
+    const auto* bytes = reinterpret_cast<const BYTE*>(&number);
+    v.data.assign(bytes, bytes + sizeof number);
+    return v;
+}
+
+LSTATUS write_value(HKEY key, const RegistryValue& value) {
+    return RegSetValueExW(key, value.name.empty() ? nullptr : value.name.c_str(), 0, value.type,
+                          value.data.empty() ? nullptr : value.data.data(),
+                          static_cast<DWORD>(value.data.size()));
+}
+
+LSTATUS set_values_exactly(HKEY key, const std::vector<RegistryValue>& values) {
+    LSTATUS rc = ERROR_SUCCESS;
+    const auto present = read_values(key, &rc);
+    if (!present) return rc;
+    for (const RegistryValue& v : *present) {
+        if (find_value(values, v.name)) continue;
+        rc = RegDeleteValueW(key, v.name.empty() ? nullptr : v.name.c_str());
+        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return rc;
+    }
+    for (const RegistryValue& v : values) {
+        const RegistryValue* now = find_value(*present, v.name);
+        if (now && *now == v) continue;
+        rc = write_value(key, v);
+        if (rc != ERROR_SUCCESS) return rc;
+    }
+    return ERROR_SUCCESS;
 }
 
 }  // namespace monvia::com::win

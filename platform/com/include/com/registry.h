@@ -152,6 +152,13 @@ private:
 // "packaged defaults", "override (MONVIA_CLASS_REGISTRY)".
 const char* kind_name(ClassRegistry::EntryDirectory::Kind kind);
 
+// Walks the "key=value" lines of an entry file's content in order: blank
+// lines, lines starting with '#' and lines without '=' are skipped; blanks
+// around key and value are dropped and the key is folded to lower case.
+// `visit` returns false to end the walk.
+void for_each_entry_line(std::string_view content,
+                         const std::function<bool(const std::string& key, const std::string& value)>& visit);
+
 // The library an entry file's content names: the value of its first
 // "library=" line (key in any case, blanks around key and value ignored;
 // blank lines, lines starting with '#' and other keys are skipped). Nothing

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace monvia::com::win {
 
@@ -81,6 +82,42 @@ struct ServerFile {
 
 // Reads the file's headers and export table; never loads it.
 ServerFile inspect_server(const std::filesystem::path& file);
+
+// Text as the system's wide-character functions take it, and back.
+std::wstring wide(const std::string& utf8_text);
+std::string utf8(const std::wstring& wide_text);
+
+// One value of a registry key as it is stored: its name (empty for the
+// key's default value), its type and its bytes, uninterpreted.
+struct RegistryValue {
+    std::wstring name;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    bool operator==(const RegistryValue&) const = default;
+};
+
+// Every value of an open key, in the order the registry lists them;
+// nothing when they cannot be read (the status in `error`, when given).
+std::optional<std::vector<RegistryValue>> read_values(HKEY key, LSTATUS* error = nullptr);
+
+// The value of that name among `values` (names compare as the registry
+// does, without regard to case), or null.
+const RegistryValue* find_value(const std::vector<RegistryValue>& values, const std::wstring& name);
+
+// A REG_SZ or REG_EXPAND_SZ value's text, without its terminating zero and
+// unexpanded; nothing for a value of another type.
+std::optional<std::wstring> value_text(const RegistryValue& value);
+
+// A REG_SZ value holding `text`, and a REG_DWORD value.
+RegistryValue make_string_value(const std::wstring& name, const std::wstring& text);
+RegistryValue make_dword_value(const std::wstring& name, DWORD number);
+
+// Sets one value, byte for byte as given.
+LSTATUS write_value(HKEY key, const RegistryValue& value);
+
+// Makes the open key hold exactly `values`: sets each of them and deletes
+// every other value it has. Stops at the first failure and returns it.
+LSTATUS set_values_exactly(HKEY key, const std::vector<RegistryValue>& values);
 
 // Why a file cannot serve a process of the given bitness, as a clause after
 // the file's name ("is a 32-bit DLL, ..."); empty when it can.
