@@ -246,26 +246,32 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Monvia T
 wine32=0
 [ -x /usr/lib/wine/wine ] && wine32=1
 
-# The class's registrations, both registry views of the machine's and the
-# user's classes, one line each ("-" where there is none).
+# The class's registrations as the product itself lists them: the shipped
+# monvia-register.exe --list (the installed copy, or the zip's, the same
+# file, while nothing is installed): both registry views, the user's and the
+# machine's registration in each, with whether its file is there, its
+# bitness and threading model, which one a panel creates, and any surrogate.
 registrations() {
-  local root view value
-  for root in HKLM HKCU; do
-    for view in 64 32; do
-      value=$(win reg query "$root\\Software\\Classes\\CLSID\\{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}\\InprocServer32" \
-        /ve "/reg:$view" 2>/dev/null | tr -d '\r' | sed -n 's/^ *(Default) *REG_[A-Z_]* *//p' || true)
-      printf '  %s %s-bit: %s\n' "$root" "$view" "${value:--}"
-    done
-  done
+  local lister="C:\\monvia-zip\\$zip_root\\monvia-register.exe" listing
+  [ -f "$install_dir/monvia-register.exe" ] && lister='C:\Program Files\Monvia Test Tools\monvia-register.exe'
+  listing=$(win "$lister" --list 2>&1 | tr -d '\r') || fail "monvia-register --list exited with $?: $listing"
+  printf '%s\n' "$listing"
 }
-# The one registration of a root and view ("" where there is none).
-registration() { registrations | sed -n "s/^  $1 $2-bit: //p" | sed 's/^-$//'; }
+# The one registration of a root (HKLM, HKCU) and view (64, 32), by its path
+# ("" where there is none).
+registration() {
+  local scope=machine
+  [ "$1" = HKCU ] && scope=user
+  registrations | awk -v view="$2" -v scope="$scope:" '
+    /^  [0-9][0-9]-bit programs/ { on = (substr($0, 3, 2) == view) }
+    on && $1 == scope { line = $0; sub(/^ *[a-z]*: */, "", line); sub(/  \(.*$/, "", line); if (line != "(none)") print line }'
+}
 
 check_installed() {
   local what=$1 name
   for name in Testing.exe VeluntTest.exe cashdevice_sim.dll ticket-service.exe monvia-register.exe monvia-journal.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll \
     Qt6Network.dll platforms/qwindows.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll Uninstall.exe \
-    Registration.log monvia_journal.dll x86/Testing.exe x86/cashdevice_sim.dll x86/monvia_journal.dll x86/Qt6Core.dll x86/Qt6Gui.dll x86/Qt6Widgets.dll \
+    Registration.log monvia_journal.dll monvia-register.exe x86/monvia-register.exe x86/Testing.exe x86/cashdevice_sim.dll x86/monvia_journal.dll x86/Qt6Core.dll x86/Qt6Gui.dll x86/Qt6Widgets.dll \
     x86/platforms/qwindows.dll x86/libstdc++-6.dll x86/libgcc_s_dw2-1.dll x86/libwinpthread-1.dll; do
     [ -f "$install_dir/$name" ] || fail "$what: $name is not installed"
   done
@@ -275,6 +281,8 @@ check_installed() {
   links=$(cd "$menu_dir" 2>/dev/null && ls ./*.lnk | LC_ALL=C sort | tr '\n' ' ') || fail "$what: no Start menu folder"
   [ "$links" = "./Testing (64-bit components).lnk ./Testing.lnk ./Ticket service simulator.lnk ./Uninstall.lnk ./VeluntTest (ticket service test client).lnk " ] ||
     fail "$what: Start menu shortcuts are $links"
+  cmp -s "$install_dir/monvia-register.exe" "$zip_dir/$zip_root/monvia-register.exe" ||
+    fail "$what: the installed monvia-register.exe is not the zip's"
   ok "$what: files of both bitnesses, the uninstall entry and the shortcuts are there"
 }
 
@@ -337,14 +345,21 @@ uninstall() {
 
 # --- A machine where another server has the class ------------------------------
 # A vendor's component, registered for the machine in both views before the
-# installer runs (here copies of the simulators under another folder, as its
-# own regsvr32 would have written them). Install, repair and uninstall leave
-# its registration as it was, the installer says so, and the installed panel
-# creates that server: nothing else has the class.
+# installer runs, as its own regsvr32 would have written it: a CashDevice
+# server of its own whose creation fails with its own status and text (the
+# tests' failing server, of each bitness), so that a panel that answers
+# from it cannot be answering from a simulator. Install, repair and
+# uninstall leave its registration as it was, the installer says so, and
+# the installed panel reports the vendor's failure: nothing else has the
+# class.
 vendor_dir="$prefix/drive_c/Vendor"
 mkdir -p "$vendor_dir/x64" "$vendor_dir/x86"
-cp "$zip_dir/$zip_root/cashdevice_sim.dll" "$vendor_dir/x64/cash_device.dll"
-cp "$zip_dir/$zip_root/x86/cashdevice_sim.dll" "$vendor_dir/x86/cash_device.dll"
+x86_build=$(sed -n 's/^MONVIA_X86_BUILD_DIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+for vendor_server in "$build/tests/win/monvia_failing_cash_server.dll" "$x86_build/tests/win/monvia_failing_cash_server.dll"; do
+  [ -f "$vendor_server" ] || fail "no vendor server to register: $vendor_server is not built"
+done
+cp "$build/tests/win/monvia_failing_cash_server.dll" "$vendor_dir/x64/cash_device.dll"
+cp "$x86_build/tests/win/monvia_failing_cash_server.dll" "$vendor_dir/x86/cash_device.dll"
 for view in 64 32; do
   server='C:\Vendor\x64\cash_device.dll'
   [ $view = 32 ] && server='C:\Vendor\x86\cash_device.dll'
@@ -352,6 +367,16 @@ for view in 64 32; do
   win reg add "$key" /ve /d "$server" "/reg:$view" /f >/dev/null 2>&1 || fail "reg add $key ($view-bit) failed"
   win reg add "$key" /v ThreadingModel /d Apartment "/reg:$view" /f >/dev/null 2>&1 || fail "reg add ThreadingModel failed"
 done
+# Connect in the installed panel of the given bitness creates the vendor's
+# server, whose failure the panel reports before it ends.
+vendor_session() {
+  local folder=$1 what=$2
+  start_installed "${folder}Testing.exe" "Monvia Test Program" 522x288 ""
+  click "$main" $connect_x $connect_y
+  expect_contains "$what: Connect" "$(box_text Testing)" "80040201" "the cash drawer does not answer on COM3"
+  wait_exit "$pid" 30 || fail "$what: Testing.exe did not end after its unhandled-failure report"
+  ok "$what: the program ended after the report"
+}
 vendor=$(registrations)
 say "the class's registrations before the installer runs:"
 echo "$vendor"
@@ -367,11 +392,10 @@ for step in install repair; do
   ok "$step: the vendor's registration is as it was; the installer says: $(tr -d '\r' <"$install_dir/Registration.log" | tr '\n' ' ')"
 done
 check_installed "install over the vendor's registration"
-# Nothing but the vendor's server has the class, so the panel that answers
-# drives it.
-panel_session "" "Testing (64-bit) on the vendor's server" "Charge OK, inserted = 200, returned = 75"
+# Nothing but the vendor's server has the class, so the panel creates it.
+vendor_session "" "Testing (64-bit) on the vendor's server"
 if ((wine32)); then
-  panel_session 'x86\' "Testing (32-bit) on the vendor's server" "Charge OK, inserted = 200, returned = 75"
+  vendor_session 'x86\' "Testing (32-bit) on the vendor's server"
 else
   say "skipped: the installed 32-bit Testing on the vendor's 32-bit server (wine32 is not installed)"
 fi
