@@ -21,6 +21,11 @@ class='{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}'
 user_key="HKCU\\Software\\Classes\\CLSID\\$class"
 machine_key="HKLM\\Software\\Classes\\CLSID\\$class"
 
+# A 32-bit DLL under Wine needs Wine's 32-bit half (wine32).
+if [ "${MONVIA_REQUIRES_WINE32:-0}" = 1 ] && ((${#runner[@]})) && [ ! -x /usr/lib/wine/wine ]; then
+  echo "skipped: $dll is a 32-bit DLL and this Wine has no 32-bit half (wine32 is not installed)"
+  exit 77
+fi
 run() { "${runner[@]}" "$@"; }
 # reg.exe in the registry view of the DLL's bitness (MONVIA_REGISTRY_VIEW,
 # 32 or 64): where both Wine loaders are installed, the prefix's plain "reg"

@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "com/win_classes.h"
 #include "registration_root.h"
 #include "test_env.h"
 
@@ -16,10 +17,7 @@ namespace monvia::com::testing {
 
 namespace fs = std::filesystem;
 
-inline std::wstring wide(const std::string& s) {
-    const std::u16string u = utf8_to_utf16(s);
-    return {reinterpret_cast<const wchar_t*>(u.data()), u.size()};
-}
+using win::wide;
 
 // A path as failure descriptions show it.
 inline std::string quoted(const fs::path& p) {
