@@ -35,6 +35,33 @@ const std::wstring kClass = win::wide(to_string(device::CLSID_CashDevice));
 // The simulator's path as the system names a loaded DLL.
 const fs::path kSimulator = fs::path(MONVIA_SIMULATOR_DLL).make_preferred();
 
+// The test runs in either bitness: "own" is the registration programs of
+// its bitness create (where the simulator of this build registers), "other"
+// the one programs of the other bitness create.
+constexpr bool k64 = sizeof(void*) == 8;
+const std::string kOwnBits = k64 ? "64-bit" : "32-bit";
+const std::string kOtherBits = k64 ? "32-bit" : "64-bit";
+
+// Where one root's registration of the class is for programs of one
+// bitness: the machine's 32-bit classes are reached by a flag, the user's
+// by their own path.
+struct View {
+    HKEY root;
+    bool bits64;
+    REGSAM sam() const { return bits64 || root == HKEY_CURRENT_USER ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
+    std::wstring classes() const {
+        return root == HKEY_CURRENT_USER && !bits64 ? L"Software\\Classes\\Wow6432Node\\CLSID\\"
+                                                    : L"Software\\Classes\\CLSID\\";
+    }
+    // The InprocServer32 key as monvia-journal's messages name it.
+    std::string inproc_name() const {
+        return std::string(root == HKEY_CURRENT_USER ? "HKCU\\" : "HKLM\\") + utf8(classes()) + utf8(kClass) +
+               "\\InprocServer32" + (root == HKEY_LOCAL_MACHINE && !bits64 ? " (32-bit view)" : "");
+    }
+};
+View own(HKEY root) { return {root, k64}; }
+View other(HKEY root) { return {root, !k64}; }
+
 // Every key and value under the class's key, in both roots and both views:
 // "HKLM 32-bit\CLSID\{...}\InprocServer32" for a key, and
 // "...\InprocServer32: ThreadingModel type 1 41 00 70 00 ..." for a value.
@@ -106,10 +133,10 @@ Outcome list() {
 }
 
 // Writes one value under a key of the class, creating the key.
-void put(HKEY root, REGSAM view, const std::wstring& below, const RegistryValue& v) {
+void put(View view, const std::wstring& below, const RegistryValue& v) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(root, (L"Software\\Classes\\CLSID\\" + kClass + below).c_str(), 0, nullptr, 0,
-                              KEY_SET_VALUE | view, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(view.root, (view.classes() + kClass + below).c_str(), 0, nullptr, 0,
+                              KEY_SET_VALUE | view.sam(), nullptr, &key, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(write_value(key, v), ERROR_SUCCESS);
     RegCloseKey(key);
@@ -136,16 +163,19 @@ public:
         clear();
         std::error_code ec;
         fs::create_directories(dir_.path() / "x86");
-        journal64_ = dir_.path() / "monvia_journal.dll";
-        fs::copy_file(MONVIA_WIDGET_SERVER, journal64_, fs::copy_options::overwrite_existing, ec);
+        // This build's bitness beside the program, the other in its x86
+        // folder (the installer's layout for a 64-bit program; the command
+        // only names them).
+        journal_own_ = dir_.path() / "monvia_journal.dll";
+        fs::copy_file(MONVIA_WIDGET_SERVER, journal_own_, fs::copy_options::overwrite_existing, ec);
         ASSERT_FALSE(ec) << ec.message();
 #if defined(MONVIA_OTHER_BITNESS_DLL)
-        journal32_ = dir_.path() / "x86" / "monvia_journal.dll";
-        fs::copy_file(MONVIA_OTHER_BITNESS_DLL, journal32_, fs::copy_options::overwrite_existing, ec);
+        journal_other_ = dir_.path() / "x86" / "monvia_journal.dll";
+        fs::copy_file(MONVIA_OTHER_BITNESS_DLL, journal_other_, fs::copy_options::overwrite_existing, ec);
         ASSERT_FALSE(ec) << ec.message();
 #endif
-        options_.journal_library = journal64_;
-        options_.other_journal_library = journal32_;
+        options_.journal_library = journal_own_;
+        options_.other_journal_library = journal_other_;
     }
     void TearDown() override { clear(); }
 
@@ -167,12 +197,13 @@ public:
         FreeLibrary(sim);
     }
 
-    // A server for 32-bit programs, registered for the machine by hand.
-    bool register_32_bit_server() {
+    // A server for programs of the other bitness, registered for the
+    // machine by hand.
+    bool register_other_bitness_server() {
 #if defined(MONVIA_OTHER_BITNESS_DLL)
-        put(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, L"\\InprocServer32",
+        put(other(HKEY_LOCAL_MACHINE), L"\\InprocServer32",
             make_string_value(L"", fs::path(MONVIA_OTHER_BITNESS_DLL).wstring()));
-        put(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, L"\\InprocServer32",
+        put(other(HKEY_LOCAL_MACHINE), L"\\InprocServer32",
             make_string_value(L"ThreadingModel", L"Apartment"));
         return true;
 #else
@@ -186,9 +217,9 @@ public:
         return {code, out.str(), err.str()};
     }
 
-    std::optional<std::vector<RegistryValue>> values(HKEY root, REGSAM view, const std::wstring& below) {
+    std::optional<std::vector<RegistryValue>> values(View view, const std::wstring& below) {
         HKEY key = nullptr;
-        if (RegOpenKeyExW(root, (L"Software\\Classes\\CLSID\\" + kClass + below).c_str(), 0, KEY_READ | view,
+        if (RegOpenKeyExW(view.root, (view.classes() + kClass + below).c_str(), 0, KEY_READ | view.sam(),
                           &key) != ERROR_SUCCESS)
             return std::nullopt;
         auto v = read_values(key);
@@ -196,21 +227,21 @@ public:
         return v;
     }
 
-    std::wstring text_of(HKEY root, REGSAM view, const std::wstring& below, const std::wstring& name) {
-        const auto v = values(root, view, below);
+    std::wstring text_of(View view, const std::wstring& below, const std::wstring& name) {
+        const auto v = values(view, below);
         const RegistryValue* found = v ? find_value(*v, name) : nullptr;
         return found ? value_text(*found).value_or(L"(not text)") : L"(none)";
     }
 
     ScopedFolder dir_{"monvia-journal"};
-    fs::path journal64_, journal32_;
+    fs::path journal_own_, journal_other_;
     journal::CommandOptions options_;
 };
 
 TEST_F(JournalOnWindows, OnAndOffForTheMachineLeaveBothViewsAsTheyWere) {
     register_simulator();
-    const bool both = register_32_bit_server();
-    if (!both) std::cout << "skipped: the 32-bit view (no 32-bit DLL was built: no i686 compiler)\n";
+    const bool both = register_other_bitness_server();
+    if (!both) std::cout << "skipped: the " << kOtherBits << " view (no DLL of that bitness was built)\n";
     const Snapshot before = snapshot();
     const Outcome list_before = list();
     const std::string status_before = journal({"status"}).out;
@@ -219,21 +250,21 @@ TEST_F(JournalOnWindows, OnAndOffForTheMachineLeaveBothViewsAsTheyWere) {
     const Outcome on = journal({"on", "--system"});
     ASSERT_EQ(on.code, journal::kDone) << on.err;
     EXPECT_EQ(on.err, "");
-    EXPECT_NE(
-        on.out.find("the journal is on for 64-bit programs: HKLM\\Software\\Classes\\CLSID\\" + utf8(kClass) +
-                    "\\InprocServer32 names " + utf8(journal64_.wstring()) + ", in front of "),
-        std::string::npos)
+    EXPECT_NE(on.out.find("the journal is on for " + kOwnBits +
+                          " programs: " + own(HKEY_LOCAL_MACHINE).inproc_name() + " names " +
+                          utf8(journal_own_.wstring()) + ", in front of "),
+              std::string::npos)
         << on.out;
     // In each view: the journal of that bitness, the server it fronts, the
     // server's threading model; the rest of the class key is as it was.
     const wchar_t* kInproc = L"\\InprocServer32";
-    EXPECT_TRUE(fs::equivalent(text_of(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kInproc, L""), journal64_));
-    EXPECT_TRUE(fs::equivalent(text_of(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kInproc, L"MonviaJournalFronts"),
-                               MONVIA_SIMULATOR_DLL));
-    EXPECT_EQ(text_of(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kInproc, L"ThreadingModel"), L"Apartment");
+    const View machine = own(HKEY_LOCAL_MACHINE);
+    EXPECT_TRUE(fs::equivalent(text_of(machine, kInproc, L""), journal_own_));
+    EXPECT_TRUE(fs::equivalent(text_of(machine, kInproc, L"MonviaJournalFronts"), MONVIA_SIMULATOR_DLL));
+    EXPECT_EQ(text_of(machine, kInproc, L"ThreadingModel"), L"Apartment");
     if (both) {
-        EXPECT_TRUE(fs::equivalent(text_of(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kInproc, L""), journal32_));
-        EXPECT_EQ(text_of(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kInproc, L"MonviaJournalFronts"),
+        EXPECT_TRUE(fs::equivalent(text_of(other(HKEY_LOCAL_MACHINE), kInproc, L""), journal_other_));
+        EXPECT_EQ(text_of(other(HKEY_LOCAL_MACHINE), kInproc, L"MonviaJournalFronts"),
                   fs::path(MONVIA_OTHER_BITNESS_DLL).wstring());
     }
     const Snapshot while_on = snapshot();
@@ -243,8 +274,9 @@ TEST_F(JournalOnWindows, OnAndOffForTheMachineLeaveBothViewsAsTheyWere) {
     }
     // The list shows the journal as the machine's server in front.
     const Outcome list_on = list();
-    EXPECT_NE(list_on.out.find("machine: " + utf8(journal64_.wstring()) + "  (present, 64-bit DLL"),
-              std::string::npos)
+    EXPECT_NE(
+        list_on.out.find("machine: " + utf8(journal_own_.wstring()) + "  (present, " + kOwnBits + " DLL"),
+        std::string::npos)
         << list_on.out;
     const std::string status_on = journal({"status"}).out;
     EXPECT_NE(status_on.find("    journal: on, in front of it (the machine's registration"),
@@ -277,9 +309,9 @@ TEST_F(JournalOnWindows, OffPutsBackAHandMadeRegistrationByteForByte) {
     for (const Scope scope : {Scope::User, Scope::Machine}) {
         SCOPED_TRACE(scope_word(scope));
         clear();
-        const HKEY root = scope == Scope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-        for (const RegistryValue& v : mine) put(root, KEY_WOW64_64KEY, L"\\InprocServer32", v);
-        put(root, KEY_WOW64_64KEY, L"", make_string_value(L"", L"Acme cash device"));
+        const View view = own(scope == Scope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE);
+        for (const RegistryValue& v : mine) put(view, L"\\InprocServer32", v);
+        put(view, L"", make_string_value(L"", L"Acme cash device"));
         const Snapshot before = snapshot();
         const std::vector<std::string> system =
             scope == Scope::Machine ? std::vector<std::string>{"--system"} : std::vector<std::string>{};
@@ -291,17 +323,17 @@ TEST_F(JournalOnWindows, OffPutsBackAHandMadeRegistrationByteForByte) {
         ASSERT_EQ(on.code, journal::kDone) << on.err;
         const wchar_t* kInproc = L"\\InprocServer32";
         // The server is named by its expanded path, with its own threading model.
-        EXPECT_EQ(text_of(root, KEY_WOW64_64KEY, kInproc, L"MonviaJournalFronts"), server.wstring());
-        EXPECT_EQ(text_of(root, KEY_WOW64_64KEY, kInproc, L"ThreadingModel"), L"both");
+        EXPECT_EQ(text_of(view, kInproc, L"MonviaJournalFronts"), server.wstring());
+        EXPECT_EQ(text_of(view, kInproc, L"ThreadingModel"), L"both");
         auto saved = mine;
         saved.push_back(make_dword_value(L"MonviaJournalInprocExisted", 1));
         saved.push_back(make_dword_value(L"MonviaJournalClsidExisted", 1));
-        EXPECT_EQ(as_text(*values(root, KEY_WOW64_64KEY, L"\\MonviaJournalBefore")), as_text(saved));
+        EXPECT_EQ(as_text(*values(view, L"\\MonviaJournalBefore")), as_text(saved));
 
         const Outcome off = journal(off_args);
         ASSERT_EQ(off.code, journal::kDone) << off.err;
         EXPECT_EQ(snapshot(), before);
-        EXPECT_EQ(as_text(*values(root, KEY_WOW64_64KEY, kInproc)), as_text(mine));
+        EXPECT_EQ(as_text(*values(view, kInproc)), as_text(mine));
     }
 }
 
@@ -312,14 +344,13 @@ TEST_F(JournalOnWindows, OnAndOffForTheUserWhereTheUserHadNoRegistration) {
     const Snapshot before = snapshot();
     const Outcome on = journal({"on"});
     ASSERT_EQ(on.code, journal::kDone) << on.err;
-    EXPECT_TRUE(
-        fs::equivalent(text_of(HKEY_CURRENT_USER, KEY_WOW64_64KEY, L"\\InprocServer32", L""), journal64_));
-    EXPECT_EQ(text_of(HKEY_CURRENT_USER, KEY_WOW64_64KEY, L"\\InprocServer32", L"ThreadingModel"),
-              L"Apartment");
+    const View user = own(HKEY_CURRENT_USER);
+    EXPECT_TRUE(fs::equivalent(text_of(user, L"\\InprocServer32", L""), journal_own_));
+    EXPECT_EQ(text_of(user, L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
     const std::string status = journal({"status"}).out;
-    EXPECT_NE(
-        status.find("journal: on, in front of it (the user's registration, HKCU\\Software\\Classes\\CLSID\\"),
-        std::string::npos)
+    EXPECT_NE(status.find("journal: on, in front of it (the user's registration, " + user.inproc_name() +
+                          " names "),
+              std::string::npos)
         << status;
     // Wine's programs run elevated, and elevated programs ignore the user's classes: it says so.
     EXPECT_NE(status.find("note: this program runs elevated"), std::string::npos) << status;
@@ -349,8 +380,8 @@ TEST_F(JournalOnWindows, RefusalsSayOneLineAndChangeNothing) {
          },
          {"on", "--system"},
          journal::kRefused,
-         "the journal is already on for 64-bit programs: HKLM\\Software\\Classes\\CLSID\\" + utf8(kClass) +
-             "\\InprocServer32 puts it in front of \"" + sim + "\" (monvia-journal off takes it away)"},
+         "the journal is already on for " + kOwnBits + " programs: " + own(HKEY_LOCAL_MACHINE).inproc_name() +
+             " puts it in front of \"" + sim + "\" (monvia-journal off takes it away)"},
         {"on for the user where the machine's server is the journal",
          [](JournalOnWindows& t) {
              register_simulator();
@@ -358,23 +389,22 @@ TEST_F(JournalOnWindows, RefusalsSayOneLineAndChangeNothing) {
          },
          {"on"},
          journal::kRefused,
-         "the server of the class for 64-bit programs, \""},
+         "the server of the class for " + kOwnBits + " programs, \""},
         {"on in front of a registered server that is not there",
          [](JournalOnWindows& t) {
-             put(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, L"\\InprocServer32",
+             put(own(HKEY_LOCAL_MACHINE), L"\\InprocServer32",
                  make_string_value(L"", (t.dir_.path() / "gone.dll").wstring()));
          },
          {"on", "--system"},
          journal::kRefused,
-         "the server of the class for 64-bit programs, \""},
+         "the server of the class for " + kOwnBits + " programs, \""},
         {"on in front of a server registered by a relative path",
          [](JournalOnWindows&) {
-             put(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, L"\\InprocServer32",
-                 make_string_value(L"", L"cash.dll"));
+             put(own(HKEY_LOCAL_MACHINE), L"\\InprocServer32", make_string_value(L"", L"cash.dll"));
          },
          {"on", "--system"},
          journal::kRefused,
-         "the server of the class for 64-bit programs, \"cash.dll\" (the machine's registration, "},
+         "the server of the class for " + kOwnBits + " programs, \"cash.dll\" (the machine's registration, "},
         {"off when the journal is not on",
          [](JournalOnWindows&) { register_simulator(); },
          {"off", "--system"},
@@ -385,14 +415,12 @@ TEST_F(JournalOnWindows, RefusalsSayOneLineAndChangeNothing) {
          [](JournalOnWindows& t) {
              register_simulator();
              ASSERT_EQ(t.journal({"on", "--system"}).code, journal::kDone);
-             put(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, L"\\InprocServer32",
-                 make_string_value(L"", kSimulator.wstring()));
+             put(own(HKEY_LOCAL_MACHINE), L"\\InprocServer32", make_string_value(L"", kSimulator.wstring()));
          },
          {"off", "--system"},
          journal::kRefused,
-         "the registration changed since monvia-journal on for 64-bit programs: "
-         "HKLM\\Software\\Classes\\CLSID\\" +
-             utf8(kClass) + "\\InprocServer32 now names \"" + sim + "\", not the journal"},
+         "the registration changed since monvia-journal on for " + kOwnBits + " programs: " +
+             own(HKEY_LOCAL_MACHINE).inproc_name() + " now names \"" + sim + "\", not the journal"},
         {"--system without the right to write the machine's classes",
          [](JournalOnWindows& t) {
              register_simulator();
@@ -427,7 +455,7 @@ TEST_F(JournalOnWindows, RefusalsSayOneLineAndChangeNothing) {
 // the command: the changes made before it are undone.
 TEST_F(JournalOnWindows, AFailureAtAnyStepUndoesTheStepsBefore) {
     register_simulator();
-    register_32_bit_server();
+    register_other_bitness_server();
     for (const char* command : {"on", "off"}) {
         SCOPED_TRACE(command);
         const Snapshot before = snapshot();
