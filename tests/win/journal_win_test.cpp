@@ -87,6 +87,18 @@ Creation create_device() {
     return {h, error_description()};
 }
 
+// The same creation as the panel makes it, through the system's classes: the
+// failure it reports (code and text), or S_OK.
+Creation create_as_the_panel() {
+    com::ClassRegistry registry{fs::path()};
+    try {
+        registry.create<IUnknown>(CLSID_CashDevice, IID_ICashDevice);
+    } catch (const Failure& f) {
+        return {static_cast<HRESULT>(f.number()), f.description()};
+    }
+    return {S_OK, ""};
+}
+
 const fs::path kJournalDll = MONVIA_JOURNAL_DLL;
 const fs::path kSimulatorDll = MONVIA_SIMULATOR_DLL;
 
@@ -201,6 +213,10 @@ TEST_F(JournalOnWindows, ACreationFailureOfTheFrontedServerReachesTheClientUncha
     const Creation direct = create_device();
     EXPECT_EQ(com::hex(direct.status), "80040201");
     EXPECT_EQ(direct.description, "the cash drawer does not answer on COM3 (is it switched on?)");
+    // The panel reports the server's code and its own words.
+    const Creation panel = create_as_the_panel();
+    EXPECT_EQ(com::hex(panel.status), com::hex(direct.status));
+    EXPECT_EQ(panel.description, direct.description);
 
     front(failing.native());
     const Creation through = create_device();
@@ -212,6 +228,9 @@ TEST_F(JournalOnWindows, ACreationFailureOfTheFrontedServerReachesTheClientUncha
               "#1 create class=" + com::to_string(CLSID_CashDevice) + " server=" +
                   journal::quote_utf8(utf8(failing.native())) + " entry=" + journal::quote_utf8(entry_key()) +
                   " -> failed 80040201 \"the cash drawer does not answer on COM3 (is it switched on?)\"");
+    const Creation panel_through = create_as_the_panel();
+    EXPECT_EQ(com::hex(panel_through.status), com::hex(direct.status));
+    EXPECT_EQ(panel_through.description, direct.description);
 }
 
 TEST_F(JournalOnWindows, TheObjectAnswersForItsInterfacesAsTheRealOneDoes) {

@@ -83,18 +83,32 @@ std::string quoted(const fs::path& p) { return "\"" + utf8(p.wstring()) + "\""; 
     fail(h, "creating the class " + to_string(clsid) + " failed with 0x" + hex(h));
 }
 
-std::string description_of(IUnknown* object, const Guid* iid) {
-    if (!object) return {};
-    void* raw = nullptr;
-    if (FAILED(object->QueryInterface(IID_ISupportErrorInfo, &raw)) || !raw) return {};
-    auto support = ComPtr<ISupportErrorInfo>::attach(static_cast<ISupportErrorInfo*>(raw));
-    if (iid && support->InterfaceSupportsErrorInfo(*iid) != S_OK) return {};
+// The description in the thread's error object, which taking it clears;
+// empty when there is none.
+std::string take_error_description() {
     IErrorInfo* got = nullptr;
     if (GetErrorInfo(0, &got) != S_OK || !got) return {};
     auto info = ComPtr<IErrorInfo>::attach(got);
     Bstr description;
     if (FAILED(info->GetDescription(description.inout()))) return {};
     return description.utf8();
+}
+
+std::string description_of(IUnknown* object, const Guid* iid) {
+    if (!object) return {};
+    void* raw = nullptr;
+    if (FAILED(object->QueryInterface(IID_ISupportErrorInfo, &raw)) || !raw) return {};
+    auto support = ComPtr<ISupportErrorInfo>::attach(static_cast<ISupportErrorInfo*>(raw));
+    if (iid && support->InterfaceSupportsErrorInfo(*iid) != S_OK) return {};
+    return take_error_description();
+}
+
+// A server that refuses to create its object may say why in the thread's
+// error object, as a device's component does when its hardware does not
+// answer: its code and its own words are the failure, as for a failing call.
+void fail_with_servers_description(HRESULT h) {
+    const std::string description = take_error_description();
+    if (!description.empty()) throw Failure(error_number(h), description);
 }
 
 [[noreturn]] void throw_failure(HRESULT h, IUnknown* object, const Guid* iid) {
@@ -197,10 +211,13 @@ void* ClassRegistry::create_instance(const Guid& clsid, const Guid& iid) {
 
     void* object = nullptr;
     HRESULT h = S_OK;
+    // An error object left from before is not this creation's.
+    SetErrorInfo(0, nullptr);
     if (factory) {
         h = factory(iid, &object);
         if (FAILED(h)) {
             if (object) static_cast<IUnknown*>(object)->Release();
+            fail_with_servers_description(h);
             creation_failed(h, clsid, iid, "the in-process registration");
         }
     } else if (get_class_object) {
@@ -212,6 +229,7 @@ void* ClassRegistry::create_instance(const Guid& clsid, const Guid& iid) {
         h = class_factory->CreateInstance(nullptr, iid, &object);
         if (FAILED(h)) {
             if (object) static_cast<IUnknown*>(object)->Release();
+            fail_with_servers_description(h);
             creation_failed(h, clsid, iid, source);
         }
     } else if (!system_classes_) {
@@ -227,7 +245,10 @@ void* ClassRegistry::create_instance(const Guid& clsid, const Guid& iid) {
             const HRESULT local = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, iid, &object);
             if (local != REGDB_E_CLASSNOTREG && local != REGDB_E_KEYMISSING) h = local;
         }
-        if (FAILED(h)) system_creation_failed(h, clsid, iid);
+        if (FAILED(h)) {
+            fail_with_servers_description(h);
+            system_creation_failed(h, clsid, iid);
+        }
     }
     if (!object)
         fail(E_POINTER, "the server reported success for " + to_string(clsid) + " but gave no object");
