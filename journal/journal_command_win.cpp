@@ -607,18 +607,7 @@ namespace monvia::journal {
 
 namespace {
 
-fs::path program_folder() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return {};
-        if (n < path.size()) {
-            path.resize(n);
-            return fs::path(path).parent_path();
-        }
-        path.resize(path.size() * 2);
-    }
-}
+fs::path program_folder() { return com::win::program_path().parent_path(); }
 
 }  // namespace
 

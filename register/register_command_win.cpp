@@ -66,13 +66,6 @@ constexpr const char* kUsageText =
     "3 the registration could not be written or removed, or there was none to remove\n"
     "(or, for --surrogate, no registration to give one, or a surrogate already there).\n";
 
-std::string utf8(const std::wstring& w) {
-    return com::utf16_to_utf8({reinterpret_cast<const char16_t*>(w.data()), w.size()});
-}
-std::wstring wide(const std::string& s) {
-    const std::u16string u = com::utf8_to_utf16(s);
-    return {reinterpret_cast<const wchar_t*>(u.data()), u.size()};
-}
 std::string shown(const fs::path& p) { return utf8(p.wstring()); }
 std::string quoted(const fs::path& p) { return "\"" + shown(p) + "\""; }
 

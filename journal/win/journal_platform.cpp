@@ -19,6 +19,8 @@
 #include <optional>
 #include <string>
 
+#include "com/win_classes.h"
+
 namespace fs = std::filesystem;
 
 namespace monvia::journal::platform {
@@ -97,18 +99,9 @@ std::tm local_time(std::time_t t) {
 }
 
 std::string process_name() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return {};
-        if (n < path.size()) {
-            path.resize(n);
-            break;
-        }
-        if (path.size() >= 32768) return {};
-        path.resize(path.size() * 2);
-    }
-    fs::path file = fs::path(path).filename();
+    const fs::path path = com::win::program_path();
+    if (path.empty()) return {};
+    fs::path file = path.filename();
     if (_wcsicmp(file.extension().c_str(), L".exe") == 0) file.replace_extension();
     return path_text(file);
 }

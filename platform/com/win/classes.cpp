@@ -25,6 +25,21 @@ std::string utf8(const std::wstring& w) {
     return utf16_to_utf8({reinterpret_cast<const char16_t*>(w.data()), w.size()});
 }
 
+std::filesystem::path program_path() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return {};
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        // Cut short: a longer buffer, up to the longest path there is.
+        if (path.size() >= 32768) return {};
+        path.resize(path.size() * 2);
+    }
+}
+
 namespace {
 
 // A string value of an open key, REG_EXPAND_SZ expanded.

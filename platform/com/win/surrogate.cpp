@@ -12,14 +12,7 @@ namespace {
 using win::Bitness;
 using win::ClassKey;
 using win::Scope;
-
-std::wstring wide(const std::string& s) {
-    const std::u16string u = utf8_to_utf16(s);
-    return {reinterpret_cast<const wchar_t*>(u.data()), u.size()};
-}
-std::string narrow(const std::wstring& w) {
-    return utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(w.data()), w.size()));
-}
+using win::wide;
 
 constexpr const wchar_t* kWrittenBy = L"WrittenBy";
 constexpr const wchar_t* kUs = L"monvia-register";
@@ -99,7 +92,7 @@ void unset(const ClassKey& where, const wchar_t* name) {
 
 SurrogateOutcome failure(const std::string& what, const ClassKey& where, LSTATUS rc) {
     return {false, false,
-            what + ": cannot write " + root_name(where.root) + narrow(where.path) + " (" +
+            what + ": cannot write " + root_name(where.root) + win::utf8(where.path) + " (" +
                 describe(HRESULT_FROM_WIN32(rc)) + ")"};
 }
 
@@ -115,12 +108,12 @@ std::optional<SurrogateEntry> read_surrogate(const Guid& clsid, Bitness view, Sc
     const auto app_id = cls.value(L"AppID");
     if (!app_id) return std::nullopt;
     SurrogateEntry e;
-    e.app_id = narrow(*app_id);
+    e.app_id = win::utf8(*app_id);
     const ClassKey app = app_key(where, *app_id);
     const Key key(app.root, app.path, KEY_READ | app.view);
     if (const auto surrogate = key.value(L"DllSurrogate")) {
         e.has_surrogate = true;
-        e.surrogate = narrow(*surrogate);
+        e.surrogate = win::utf8(*surrogate);
     }
     e.ours = same(key.value(kWrittenBy), kUs) && same(app_id, wide(to_string(clsid)));
     return e;
@@ -139,19 +132,19 @@ SurrogateOutcome add_surrogate(const Guid& clsid, Bitness view, Scope scope, con
     const auto named = cls.value(L"AppID");
     if (named && !same(named, id))
         return {false, false,
-                name + " already names the AppID " + narrow(*named) +
+                name + " already names the AppID " + win::utf8(*named) +
                     ", which monvia-register did not write; its entries are left as they are"};
     const Key key(app.root, app.path, KEY_READ | app.view);
     const bool key_ours = same(key.value(kWrittenBy), kUs);
     if ((named || key) && !key_ours)
         return {false, false,
                 name + " already has an AppID that monvia-register did not write (" + root_name(app.root) +
-                    narrow(app.path) + "); its entries are left as they are"};
+                    win::utf8(app.path) + "); its entries are left as they are"};
     if (key) {
         const std::wstring present = key.value(L"DllSurrogate").value_or(L"");
         if (!same(present, wide(surrogate)))
             return {false, false,
-                    name + " already runs in the surrogate " + surrogate_words(narrow(present)) +
+                    name + " already runs in the surrogate " + surrogate_words(win::utf8(present)) +
                         "; remove it first (monvia-register --unregister --surrogate)"};
         if (named)
             return {true, false, name + " already runs in the surrogate " + surrogate_words(surrogate)};
@@ -200,7 +193,7 @@ SurrogateOutcome remove_surrogate(const Guid& clsid, Bitness view, Scope scope) 
         if (rc != ERROR_SUCCESS)
             return {false, false,
                     "cannot remove the surrogate of " + name + ": cannot change " + root_name(where.root) +
-                        narrow(where.path) + " (" + describe(HRESULT_FROM_WIN32(rc)) + ")"};
+                        win::utf8(where.path) + " (" + describe(HRESULT_FROM_WIN32(rc)) + ")"};
     }
     const std::string done = "removed the surrogate of " + name + ", " + place(view, scope) + " (AppID " +
                              name + ", DllSurrogate " + surrogate_words(entry->surrogate) + ")";

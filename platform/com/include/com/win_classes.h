@@ -87,6 +87,10 @@ ServerFile inspect_server(const std::filesystem::path& file);
 std::wstring wide(const std::string& utf8_text);
 std::string utf8(const std::wstring& wide_text);
 
+// The full path of this process's program file; empty when the system
+// cannot say.
+std::filesystem::path program_path();
+
 // One value of a registry key as it is stored: its name (empty for the
 // key's default value), its type and its bytes, uninterpreted.
 struct RegistryValue {
