@@ -507,6 +507,10 @@ TEST_F(JournalOnWindows, ACallThroughTheJournalIsWrittenDownAndAnsweredByTheSimu
     EXPECT_EQ(inserted, 200);
     EXPECT_EQ(returned, 75);
     d->Release();
+    // The journal DLL, unused now, is unloaded and closes its file, so that
+    // the folder can be removed after the test (a file still open is only
+    // marked for deletion, and the folder cannot go).
+    CoFreeUnusedLibrariesEx(0, 0);
     ASSERT_EQ(journal({"off", "--system"}).code, journal::kDone);
 
     const fs::path today = journal::todays_journal_file();
