@@ -531,6 +531,15 @@ kill "$service_pid" 2>/dev/null || true
 service_pid=""
 
 # --- Uninstall ----------------------------------------------------------------------
+# With the journal left on, for the machine and for the user: the uninstaller
+# takes it away before the files go, so that no registration names the
+# removed journal DLL (the traces below would show it).
+if [ -f "$install_dir/monvia_journal.dll" ]; then
+  win "$journal_exe" on --system >"$work/journal-on.log" 2>&1 || fail "monvia-journal on --system: $(cat "$work/journal-on.log")"
+  win "$journal_exe" on >"$work/journal-on-user.log" 2>&1 || fail "monvia-journal on: $(cat "$work/journal-on-user.log")"
+  grep -qF 'C:\Program Files\Monvia Test Tools\monvia_journal.dll' <<<"$(registration HKCU 64)" ||
+    fail "monvia-journal on: the user's 64-bit registration is \"$(registration HKCU 64)\""
+fi
 uninstall
 after=$(traces)
 if [ "$before" != "$after" ]; then

@@ -121,6 +121,17 @@ FunctionEnd
 ; Each simulator removes only the registrations that name its own file; a
 ; registration of another server is never touched.
 Function un.MonviaUnregisterSimulators
+  ; The journal goes first where it is in front of the class, for the machine
+  ; and for the user who uninstalls: off puts back the registration it
+  ; fronts, which would otherwise name a journal DLL about to be removed, and
+  ; the simulators' registrations are then unregistered as usual. Where the
+  ; journal is not on, off says so and changes nothing.
+  IfFileExists "$INSTDIR\monvia-journal.exe" 0 monvia_no_journal
+    nsExec::Exec '"$INSTDIR\monvia-journal.exe" off --system'
+    Pop $0
+    nsExec::Exec '"$INSTDIR\monvia-journal.exe" off'
+    Pop $0
+  monvia_no_journal:
   ExecWait '"$SYSDIR\regsvr32.exe" /u /s "$INSTDIR\cashdevice_sim.dll"'
 !ifdef MONVIA_X86
   IfFileExists "$WINDIR\SysWOW64\regsvr32.exe" 0 +2
