@@ -535,8 +535,12 @@ service_pid=""
 # takes it away before the files go, so that no registration names the
 # removed journal DLL (the traces below would show it).
 if [ -f "$install_dir/monvia_journal.dll" ]; then
-  win "$journal_exe" on --system >"$work/journal-on.log" 2>&1 || fail "monvia-journal on --system: $(cat "$work/journal-on.log")"
+  # The user's first: once the machine's server is the journal, on for the
+  # user refuses to put the journal in front of itself.
   win "$journal_exe" on >"$work/journal-on-user.log" 2>&1 || fail "monvia-journal on: $(cat "$work/journal-on-user.log")"
+  win "$journal_exe" on --system >"$work/journal-on.log" 2>&1 || fail "monvia-journal on --system: $(cat "$work/journal-on.log")"
+  grep -qF 'C:\Program Files\Monvia Test Tools\monvia_journal.dll' <<<"$(registration HKLM 64)" ||
+    fail "monvia-journal on --system: the 64-bit view has \"$(registration HKLM 64)\""
   grep -qF 'C:\Program Files\Monvia Test Tools\monvia_journal.dll' <<<"$(registration HKCU 64)" ||
     fail "monvia-journal on: the user's 64-bit registration is \"$(registration HKCU 64)\""
 fi
