@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,24 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
+#include "com/registry.h"
 #include "journal_platform.h"
 
 namespace fs = std::filesystem;
 
 namespace monvia::journal::platform {
 namespace {
-
-fs::path home_directory() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    std::vector<char> buf(16384);
-    passwd pw{};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
-        return found->pw_dir;
-    return {};
-}
 
 std::string quoted(const fs::path& p) { return "\"" + p.string() + "\""; }
 
@@ -33,7 +22,7 @@ std::string quoted(const fs::path& p) { return "\"" + p.string() + "\""; }
 fs::path journal_directory() {
     if (const char* state = std::getenv("XDG_STATE_HOME"); state && fs::path(state).is_absolute())
         return fs::path(state) / "monvia" / "journal";
-    const fs::path home = home_directory();
+    const fs::path home = com::home_directory();
     if (home.empty()) return {};
     return home / ".local" / "state" / "monvia" / "journal";
 }

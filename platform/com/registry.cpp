@@ -67,16 +67,6 @@ const char* env(const char* name) {
     return (v && *v) ? v : nullptr;
 }
 
-fs::path home_directory() {
-    if (const char* home = env("HOME")) return home;
-    std::vector<char> buf(16384);
-    passwd pw{};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
-        return found->pw_dir;
-    return {};
-}
-
 // The absolute directories of a colon-separated XDG list, or of its default
 // when the variable is unset or names none; relative ones are ignored.
 std::vector<fs::path> xdg_list(const char* name, std::string_view fallback) {
@@ -245,6 +235,16 @@ std::string not_registered_text(const Guid& clsid, const std::vector<fs::path>& 
 }
 
 }  // namespace
+
+fs::path home_directory() {
+    if (const char* home = env("HOME")) return home;
+    std::vector<char> buf(16384);
+    passwd pw{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    return {};
+}
 
 const char* kind_name(ClassRegistry::EntryDirectory::Kind kind) {
     using Kind = ClassRegistry::EntryDirectory::Kind;

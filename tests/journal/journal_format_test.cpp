@@ -2,10 +2,13 @@
 // event stays one line of printable text, and nothing is lost in the escape.
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include "com/registry.h"
 #include "journal_entry.h"
 #include "journal_line.h"
+#include "test_env.h"
 
 namespace monvia::journal {
 namespace fs = std::filesystem;
@@ -82,6 +85,34 @@ TEST(JournalFormat, AJournalEntryIsReadAsTheRegistryReadsIt) {
         EXPECT_EQ(journal->fronts, c.fronts);
         EXPECT_EQ(journal->previous, "none");
         EXPECT_EQ(com::parse_entry(c.content), fs::path(c.library));
+    }
+}
+
+// Journals go to the user's state folder: an absolute XDG_STATE_HOME, else
+// ~/.local/state, with the home folder found as the registry finds it (the
+// password database when HOME is unset or empty).
+TEST(JournalFormat, TheJournalFolderIsTheUsersStateFolder) {
+    const passwd* me = ::getpwuid(::getuid());
+    ASSERT_TRUE(me && me->pw_dir);
+    const fs::path own_home = me->pw_dir;
+    const struct {
+        const char* state;
+        const char* home;
+        fs::path expected;
+    } cases[] = {
+        {"/var/st", "/h", "/var/st/monvia/journal"},
+        {"relative", "/h", "/h/.local/state/monvia/journal"},
+        {"", "/h", "/h/.local/state/monvia/journal"},
+        {nullptr, "/h", "/h/.local/state/monvia/journal"},
+        {nullptr, "", own_home / ".local/state/monvia/journal"},
+        {nullptr, nullptr, own_home / ".local/state/monvia/journal"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected.string());
+        testing_env::ScopedEnv state("XDG_STATE_HOME", c.state);
+        testing_env::ScopedEnv home("HOME", c.home);
+        EXPECT_EQ(journal_directory(), c.expected);
+        EXPECT_EQ(com::home_directory(), c.home && *c.home ? fs::path(c.home) : own_home);
     }
 }
 

@@ -165,6 +165,13 @@ void for_each_entry_line(std::string_view content,
 // when there is no such line or its value is empty.
 std::optional<std::filesystem::path> parse_entry(std::string_view content);
 
+#if !defined(_WIN32)
+// The user's home folder: $HOME when it is set and not empty, else the
+// user's entry in the password database; empty when neither names one. The
+// registry's user folder and the journal's state folder both start here.
+std::filesystem::path home_directory();
+#endif
+
 // Throws the Failure for a failing status, asking the object (when given) for
 // its own description through IErrorSource; well-known codes fall back to the
 // layer's text. Does nothing for a succeeding status.
