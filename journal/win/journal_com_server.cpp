@@ -13,6 +13,7 @@
 
 #include <monvia/component/bstr.h>
 #include <monvia/component/cash_device.h>
+#include <monvia/component/class_factory.h>
 #include <monvia/component/com_ptr.h>
 #include <monvia/component/error_info.h>
 #include <olectl.h>
@@ -46,7 +47,6 @@ std::atomic<long> g_live_objects{0};
 
 namespace {
 
-std::atomic<long> g_locks{0};
 std::atomic<uint64_t> g_next_object{1};
 
 constexpr char kSource[] = "CashDevice journal";
@@ -252,37 +252,7 @@ HRESULT create(REFIID iid, void** object) {
     }
 }
 
-class ClassFactory final : public IClassFactory {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
-        *object = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    // One factory for the life of the DLL; a reference to it keeps the DLL
-    // loaded.
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++g_locks) + 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--g_locks) + 1; }
-
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        return create(iid, object);
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        if (lock)
-            ++g_locks;
-        else
-            --g_locks;
-        return S_OK;
-    }
-};
-
-ClassFactory g_factory;
+com::ClassFactory g_factory{CLSID_CashDevice, create};
 
 HRESULT refuse_registration() {
     com::set_error_info(
@@ -296,17 +266,14 @@ HRESULT refuse_registration() {
 }  // namespace monvia::journal
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (clsid != CLSID_CashDevice) return CLASS_E_CLASSNOTAVAILABLE;
-    return monvia::journal::g_factory.QueryInterface(iid, object);
+    return monvia::journal::g_factory.get(clsid, iid, object);
 }
 
 // The journal may go when none of its objects is alive, no lock is held, and
 // the servers it loaded may go too (they are freed here first).
 STDAPI DllCanUnloadNow() {
     using namespace monvia::journal;
-    if (g_live_objects != 0 || g_locks != 0) return S_FALSE;
+    if (g_live_objects != 0 || g_factory.locked()) return S_FALSE;
     return unload_servers() ? S_OK : S_FALSE;
 }
 

@@ -6,7 +6,6 @@
 
 #include <monvia/component/cash_device.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -20,11 +19,7 @@ inline std::string narrow(const wchar_t* w) {
     return s;
 }
 
-inline std::string hex(HRESULT h) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%08lX", static_cast<unsigned long>(h));
-    return buffer;
-}
+using monvia::com::hex;
 
 template <class T>
 struct Owned {

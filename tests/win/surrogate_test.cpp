@@ -11,7 +11,6 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
@@ -27,11 +26,7 @@ using monvia::device::IID_ICashDevice;
 
 namespace {
 
-std::string hex(HRESULT h) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%08lX", static_cast<unsigned long>(h));
-    return buffer;
-}
+using monvia::com::hex;
 
 std::string narrow(const wchar_t* w) {
     std::string s;

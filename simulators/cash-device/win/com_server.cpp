@@ -1,7 +1,7 @@
-// The simulator as an in-process COM server: its class factory, and the
-// entry points through which the system creates objects (DllGetClassObject),
-// asks whether it may unload the library (DllCanUnloadNow), and regsvr32
-// registers and unregisters the class.
+// The simulator as an in-process COM server: its class object (the kit's
+// ClassFactory), and the entry points through which the system creates
+// objects (DllGetClassObject), asks whether it may unload the library
+// (DllCanUnloadNow), and regsvr32 registers and unregisters the class.
 //
 // Registration is per user (HKCU\Software\Classes) when the caller is not
 // elevated and for the machine (HKLM\Software\Classes) when it is, with
@@ -18,11 +18,11 @@
 // where there is nothing to remove succeeds.
 
 #include <monvia/component/cash_device.h>
+#include <monvia/component/class_factory.h>
 #include <monvia/component/error_info.h>
 #include <monvia/component/types.h>
 #include <olectl.h>
 
-#include <atomic>
 #include <optional>
 #include <string>
 
@@ -38,39 +38,7 @@ using monvia::device::CLSID_CashDevice;
 
 namespace {
 
-std::atomic<long> g_locks{0};
-
-class ClassFactory final : public IClassFactory {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
-        *object = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    // One factory for the life of the library; a reference to it keeps the
-    // library loaded.
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++g_locks) + 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--g_locks) + 1; }
-
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        return monvia::cashsim::create_cash_device(iid, object);
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        if (lock)
-            ++g_locks;
-        else
-            --g_locks;
-        return S_OK;
-    }
-};
-
-ClassFactory g_factory;
+monvia::com::ClassFactory g_factory{CLSID_CashDevice, monvia::cashsim::create_cash_device};
 
 constexpr wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}";
 constexpr wchar_t kServerKey[] =
@@ -148,13 +116,12 @@ HRESULT refuse_to_replace(HKEY root, const std::wstring& server) {
 }  // namespace
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (clsid != CLSID_CashDevice) return CLASS_E_CLASSNOTAVAILABLE;
-    return g_factory.QueryInterface(iid, object);
+    return g_factory.get(clsid, iid, object);
 }
 
-STDAPI DllCanUnloadNow() { return monvia::cashsim::live_objects() == 0 && g_locks == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() {
+    return monvia::cashsim::live_objects() == 0 && !g_factory.locked() ? S_OK : S_FALSE;
+}
 
 STDAPI DllRegisterServer() {
     monvia::com::clear_error_info();
