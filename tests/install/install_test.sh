@@ -55,7 +55,7 @@ tree)
             echo "$libdir/monvia/libcashdevice_sim.so"
             echo "$libdir/monvia/libmonvia_journal.so"
             echo "share/monvia/classes/{3F6A1D20-8B4C-4E57-9A12-6C0D5B7E2A91}.class"
-            for h in bstr cash_device com_ptr elevation error_info no_late_binding server types; do echo "include/monvia/component/$h.h"; done
+            for h in bstr cash_device class_factory com_ptr elevation error_info no_late_binding server types; do echo "include/monvia/component/$h.h"; done
             echo "$libdir/libmonvia_component.a"
             echo "$libdir/pkgconfig/monvia-component.pc"
             for f in MonviaComponentConfig MonviaComponentConfigVersion MonviaComponentTargets; do
