@@ -368,10 +368,15 @@ void Server::write_to(Connection& c, Time now) {
         }
         const int e = n < 0 ? sock::last_error() : 0;
         if (n < 0 && sock::interrupted(e)) continue;
-        if (n < 0 && sock::would_block(e)) return;
+        if (n < 0 && sock::would_block(e)) break;
         drop(c, sock::error_text(e));
         return;
     }
+    // The replies just sent may have let a client that was behind catch up:
+    // the lines it sent meanwhile are taken now. Left for later, they would
+    // wait until it sent something more, which it may never do, and then
+    // the quiet gap would take them all as one request.
+    if (!c.gone && c.held && !backlogged(c)) take_lines(c, now);
     const bool flood_done = c.flood_next == 0 || c.flood_next > c.flood_last;
     if (!c.gone && c.finishing && !c.write_shut && c.out.empty() && flood_done) {
         // Orderly close: our side first; the client closes its side after reading.
